@@ -1,0 +1,34 @@
+#pragma once
+// Frames in flight and the locked send queue.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "protocol/DLT.h"
+
+uint32_t TickCount();  // milliseconds since an arbitrary start, wraps at 2^32
+
+class TKvFrame {
+ public:
+  std::unique_ptr<uint8_t[]> Buf;  // owned
+  int BufLen = 0;
+  uint32_t Tick = 0;
+  TDltFrame DltFrame;
+};
+
+std::string FrameToHex(const TKvFrame& frame);  // "68 16 "
+
+class TFrameBuffer {
+ public:
+  void Add(std::unique_ptr<TKvFrame> frame);
+  std::unique_ptr<TKvFrame> Take();  // nullptr when empty
+  int Count() const;
+  const TKvFrame& Get(int index) const;  // throws std::out_of_range "List index out of bounds (%d)"
+  void Clear();
+
+ private:
+  mutable std::recursive_mutex Lock;
+  std::deque<std::unique_ptr<TKvFrame>> List;
+};
