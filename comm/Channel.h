@@ -31,6 +31,12 @@ using TPreambleSource = std::function<TPreamble()>;
 using TReplyHandler = std::function<void(const TKvFrame& sent, const TKvFrame& reply,
                                          const TFrameBody& body, const std::string& message, int code)>;
 
+// Called on the sending thread when an exchange ends, however it ends: the sent frame, the
+// result code and message of the exchange (0 with a reply or without waiting, 1 port closed or
+// an error caught while sending, 2 timeout, 3 interrupted). Frames dropped from the queue by a
+// stop request never reach an exchange and are not reported.
+using TExchangeHandler = std::function<void(const TKvFrame& sent, int code, const std::string& message)>;
+
 class TChannel {
  public:
   explicit TChannel(TPreambleSource preamble);
@@ -54,10 +60,16 @@ class TChannel {
   void SetControl(TSerialPort* control);
   TSerialPort* Control() const;
   void SetReplyHandler(TReplyHandler handler);
+  void SetExchangeHandler(TExchangeHandler handler);
 
   // True while a frame is queued or an exchange is in progress; the command window refuses to
   // start its own exchange meanwhile.
   bool Busy() const;
+  // Held by the sending thread for the whole of one exchange. The command window takes it
+  // (try_lock) for its own exchange, so the two never use the port at the same time.
+  std::mutex& ExchangeLock();
+  // The Linux thread id of the sending thread once it runs (0 before); for measurements.
+  int SendThreadId() const;
 
   // Sending thread only.
   void ProcessQueue();

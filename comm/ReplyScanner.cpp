@@ -1,0 +1,97 @@
+#include "comm/ReplyScanner.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr uint8_t kStart = 0x68;
+constexpr uint8_t kEnd = 0x16;
+}  // namespace
+
+TReplyScanner::TReplyScanner(int capacity)
+    : Cap(capacity < 1 ? 1 : capacity), Buf(new uint8_t[static_cast<size_t>(Cap)]) {}
+
+void TReplyScanner::Reset() { Size = 0; }
+
+bool TReplyScanner::Feed(const uint8_t* data, int count, int& used, std::vector<uint8_t>& frame,
+                         int& dropped) {
+  used = 0;
+  if (!data) return false;
+  while (used < count) {
+    if (Size == Cap) dropped += MakeRoom();
+    int n = std::min(count - used, Cap - Size);
+    std::memcpy(Buf.get() + Size, data + used, static_cast<size_t>(n));
+    Size += n;
+    used += n;
+    if (Scan(frame)) return true;
+  }
+  return false;
+}
+
+// Every 68H starts a candidate. A candidate that turns out wrong (no second 68H, no 16H where
+// its length puts it) gives up only its first byte, so a frame that follows noise in the same
+// bytes is still found. An incomplete candidate keeps its bytes for the next call, but frames
+// that are already complete behind it are still looked for.
+bool TReplyScanner::Scan(std::vector<uint8_t>& frame) {
+  const uint8_t* b = Buf.get();
+  int pos = 0;
+  int keepFrom = -1;  // first incomplete candidate
+  bool found = false;
+  while (pos < Size) {
+    if (b[pos] != kStart) {
+      ++pos;
+      continue;
+    }
+    if (Size < pos + 8) {
+      if (keepFrom < 0) keepFrom = pos;
+      ++pos;
+      continue;
+    }
+    if (b[pos + 7] != kStart) {
+      ++pos;
+      continue;
+    }
+    if (Size < pos + 10) {
+      if (keepFrom < 0) keepFrom = pos;
+      ++pos;
+      continue;
+    }
+    int len = b[pos + 9] + 12;
+    if (Size < pos + len) {
+      if (keepFrom < 0) keepFrom = pos;
+      ++pos;
+      continue;
+    }
+    if (b[pos + len - 1] != kEnd) {
+      ++pos;
+      continue;
+    }
+    frame.assign(b + pos, b + pos + len);
+    found = true;
+    break;
+  }
+  // One reply ends the exchange: what follows an accepted frame is not needed.
+  int discard = found ? Size : (keepFrom >= 0 ? keepFrom : Size);
+  if (discard > 0) {
+    std::memmove(Buf.get(), Buf.get() + discard, static_cast<size_t>(Size - discard));
+    Size -= discard;
+  }
+  return found;
+}
+
+// The buffer is full and holds no frame: keep the last candidate that may still complete
+// (from the last 68H on) and give up everything before it.
+int TReplyScanner::MakeRoom() {
+  const uint8_t* b = Buf.get();
+  int last = -1;
+  for (int i = Size - 1; i > 0; --i) {
+    if (b[i] == kStart) {
+      last = i;
+      break;
+    }
+  }
+  int drop = last > 0 ? last : Size;
+  std::memmove(Buf.get(), Buf.get() + drop, static_cast<size_t>(Size - drop));
+  Size -= drop;
+  return drop;
+}

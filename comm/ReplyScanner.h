@@ -1,0 +1,31 @@
+#pragma once
+// Assembles one reply frame from the bytes that arrive on the line. Bytes are kept in a fixed
+// accumulation buffer; every call scans what has arrived so far for a frame of the form
+// 68H, six address bytes, 68H, C, L, L data bytes, CS, 16H. The checksum is not examined here.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TReplyScanner {
+ public:
+  explicit TReplyScanner(int capacity);
+
+  // Empties the buffer for a new exchange.
+  void Reset();
+  // Appends bytes from `data` and scans after each piece that fits. Returns true as soon as a
+  // candidate frame is complete, with its bytes in `frame`; `used` tells how many input bytes
+  // were taken (the rest belong after the frame and are not needed). `dropped` grows by the
+  // number of bytes given up because the buffer was full without a frame.
+  bool Feed(const uint8_t* data, int count, int& used, std::vector<uint8_t>& frame, int& dropped);
+
+  int Count() const { return Size; }
+  int Capacity() const { return Cap; }
+
+ private:
+  bool Scan(std::vector<uint8_t>& frame);
+  int MakeRoom();
+
+  int Cap;
+  int Size = 0;
+  std::unique_ptr<uint8_t[]> Buf;
+};
