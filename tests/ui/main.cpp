@@ -1,0 +1,12 @@
+// The window tests share one QApplication, created before the first test runs. Without a display
+// they run on the offscreen platform (ctest sets it; the test listing at build time needs it too).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

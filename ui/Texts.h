@@ -1,0 +1,79 @@
+#pragma once
+// The texts the windows show, UTF-8. Kept in one place so each is written once.
+
+namespace Txt {
+inline constexpr char InputModeTextCn[] = "文本";
+inline constexpr char BaseParam[] = "基本参数";
+inline constexpr char About[] = "关于";
+inline constexpr char Help[] = "帮助";
+inline constexpr char Exit[] = "退出";
+inline constexpr char PanelTitle[] = "DL/T645-2007 多功能电能表通信规约";
+inline constexpr char BtnDS[] = "数据标识(&D)";
+inline constexpr char BtnRT[] = "路由表(&R)";
+inline constexpr char LblAddress[] = "目标地址[A11-A0]";
+inline constexpr char LblCtrl[] = "控制字[C]";
+inline constexpr char LblLen[] = "长度[L]";
+inline constexpr char LblDS[] = "数据标识[DI3...DI0]";
+inline constexpr char LblData[] = "数据域[Data]";
+inline constexpr char Interrupt[] = "中断";
+inline constexpr char LblFrameFormat[] = "帧格式：[68H A0 A1 A2 A3 A4 A5 68H C L DATA CS 16H]";
+inline constexpr char BtnSend[] = "发送(&S)";
+inline constexpr char BtnClear[] = "清除消息";
+inline constexpr char PageMsg[] = "消息";
+inline constexpr char PageLog[] = "日志";
+inline constexpr char ColLogTime[] = "发生时间";
+inline constexpr char ColLogContent[] = "内容";
+inline constexpr char MenuDelete[] = "删除";
+inline constexpr char MenuEmpty[] = "清空";
+inline constexpr char MenuSave[] = "保存";
+inline constexpr char OperatorPrefix[] = "操作者：";
+inline constexpr char MenuSystem[] = "系统";
+inline constexpr char RelayStarted[] = "已启动%d级中继";
+inline constexpr char ColMsgFlag[] = "标志";
+inline constexpr char ColMsgFunc[] = "控制字";
+inline constexpr char ColMsgContent[] = "消息内容";
+inline constexpr char ColMsgTime[] = "时间";
+inline constexpr char ColMsgSucc[] = "情况";
+inline constexpr char CommandCaption[] = "交互命令";
+inline constexpr char Seconds[] = "秒";
+inline constexpr char ParamCaption[] = "基本信息";
+inline constexpr char PageChannel[] = "信道参数";
+inline constexpr char LblPort[] = "串口号：";
+inline constexpr char LblBaudRate[] = "波特率：";
+inline constexpr char LblDataBits[] = "数据位：";
+inline constexpr char LblParity[] = "校验方式：";
+inline constexpr char LblStopBits[] = "停止位：";
+inline constexpr char LblInputMode[] = "传输模式：";
+inline constexpr char OpenCom[] = "打开串口";
+inline constexpr char CloseCom[] = "关闭串口";
+inline constexpr char PageMeter[] = "电表参数";
+inline constexpr char LblPsw[] = "电表密码：";
+inline constexpr char NotePsw[] = "密码不足8位在后面补0";
+inline constexpr char LblOperator[] = "操作者代码：";
+inline constexpr char NoteOperator[] = "代码不足4位在后面补0";
+inline constexpr char LblCollector[] = "采集器地址：";
+inline constexpr char UseCollector[] = "通过采集器进行抄读";
+inline constexpr char LblLC[] = "命令前导符：";
+inline constexpr char UseLC[] = "命令帧前使用前导符";
+inline constexpr char LblLCCount[] = "次数：";
+inline constexpr char Ok[] = "确定";
+inline constexpr char Cancel[] = "取消";
+inline constexpr char Apply[] = "应用";
+inline constexpr char InputModeBinaryCn[] = "二进制";
+inline constexpr char PortInvalid[] = "串口无效或已被打开！";
+inline constexpr char ClosePortFailed[] = "关闭串口失败！";
+inline constexpr char FontSongTi[] = "宋体";
+inline constexpr char WarningCaption[] = "警告信息";
+inline constexpr char AboutCaption[] = " 关于...";
+inline constexpr char StartTimeLabel[] = "启动时间：";
+inline constexpr char RunTimeLabel[] = "运行时间：";
+inline constexpr char SplashText[] = "正在初始化系统参数,请稍候...";
+inline constexpr char Days[] = "天";
+inline constexpr char Hours[] = "小时";
+inline constexpr char Minutes[] = "分钟";
+
+// Texts of our own (title, version and release lines of the about box).
+inline constexpr char AppTitle[] = "DLT645 Workbench 多功能电能表通信测试工具";
+inline constexpr char VersionLabel[] = "版本：";
+inline constexpr char ReleaseLabel[] = "发布日期：";
+}  // namespace Txt
