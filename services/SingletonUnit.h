@@ -32,8 +32,12 @@ class TDltParam : public TKvBase {
 
   // The preamble fields are read by the sending thread while the parameter dialog may change
   // them: both go through these two calls, which copy all three under one lock.
+  // GetPreamble's count is bounded to 0..MaxLCCount (a hand-edited file may hold anything);
+  // StoredPreamble gives the values as read or set, for the parameter dialog to show.
   TPreamble GetPreamble() const;
+  TPreamble StoredPreamble() const;
   void SetPreamble(const TPreamble& preamble);
+  static constexpr int MaxLCCount = 64;
 
   void Load();
   // Writes every field back in order; false with "Unable to write to <path>" when it cannot.

@@ -1,0 +1,84 @@
+#include "services/SingletonUnit.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* const ParamSection = "DLTPARAMETER";
+const char* const PortSection = "RS232";
+
+}  // namespace
+
+TKvBase::TKvBase(const std::string& folder) : IniFile(folder + "/" + FileName) {}
+
+std::string TKvBase::FilePath() const { return IniFile.FileName(); }
+
+TDltParam::TDltParam(const std::string& folder) : TKvBase(folder) {
+  ComInfo.Port = "COM1";
+  ComInfo.BaudRate = "9600";
+  ComInfo.Parity = "None";
+  ComInfo.DataBits = "8";
+  ComInfo.StopBits = "1";
+  ComInfo.InputMode = "1";
+  ComInfo.Opened = false;
+  Load();
+}
+
+TPreamble TDltParam::GetPreamble() const {
+  TPreamble p = StoredPreamble();
+  p.LCCount = std::clamp(p.LCCount, 0, MaxLCCount);
+  return p;
+}
+
+TPreamble TDltParam::StoredPreamble() const {
+  std::lock_guard<std::mutex> lock(PreambleLock);
+  return Preamble;
+}
+
+void TDltParam::SetPreamble(const TPreamble& preamble) {
+  std::lock_guard<std::mutex> lock(PreambleLock);
+  Preamble = preamble;
+}
+
+void TDltParam::Load() {
+  Psw = IniFile.ReadString(ParamSection, "PSW", "26404915");
+  Operator = IniFile.ReadString(ParamSection, "OPERATOR", "QUIL");
+  UseCollector = IniFile.ReadBool(ParamSection, "USECOLLECTOR", false);
+  Collector = IniFile.ReadString(ParamSection, "COLLECTOR", "");
+  TPreamble preamble;
+  preamble.UseLC = IniFile.ReadBool(ParamSection, "USELC", false);
+  preamble.LC = IniFile.ReadString(ParamSection, "LC", "");
+  preamble.LCCount = IniFile.ReadInteger(ParamSection, "LCCOUNT", 0);
+  SetPreamble(preamble);
+  ComInfo.Port = IniFile.ReadString(PortSection, "SERIAL_PORT", "COM1");
+  ComInfo.BaudRate = IniFile.ReadString(PortSection, "SERIAL_RATE", "9600");
+  ComInfo.Parity = IniFile.ReadString(PortSection, "SERIAL_PARITY", "None");
+  ComInfo.DataBits = IniFile.ReadString(PortSection, "SERIAL_DATABITS", "8");
+  ComInfo.StopBits = IniFile.ReadString(PortSection, "SERIAL_STOPBITS", "1");
+  ComInfo.InputMode = IniFile.ReadString(PortSection, "SERIAL_INPUTMODE", "1");
+}
+
+bool TDltParam::Save(std::string& error) {
+  TPreamble preamble = StoredPreamble();
+  // Each entry goes to the file at once; the first that fails ends the save, and the entries
+  // before it stay written.
+  bool ok = IniFile.WriteString(ParamSection, "PSW", Psw) &&
+            IniFile.WriteString(ParamSection, "OPERATOR", Operator) &&
+            IniFile.WriteBool(ParamSection, "USECOLLECTOR", UseCollector) &&
+            IniFile.WriteString(ParamSection, "COLLECTOR", Collector) &&
+            IniFile.WriteBool(ParamSection, "USELC", preamble.UseLC) &&
+            IniFile.WriteString(ParamSection, "LC", preamble.LC) &&
+            IniFile.WriteInteger(ParamSection, "LCCount", preamble.LCCount) &&
+            IniFile.WriteString(PortSection, "SERIAL_PORT", ComInfo.Port) &&
+            IniFile.WriteString(PortSection, "SERIAL_RATE", ComInfo.BaudRate) &&
+            IniFile.WriteString(PortSection, "SERIAL_PARITY", ComInfo.Parity) &&
+            IniFile.WriteString(PortSection, "SERIAL_DATABITS", ComInfo.DataBits) &&
+            IniFile.WriteString(PortSection, "SERIAL_STOPBITS", ComInfo.StopBits) &&
+            IniFile.WriteString(PortSection, "SERIAL_INPUTMODE", ComInfo.InputMode);
+  if (!ok) {
+    error = "Unable to write to " + FilePath();
+    return false;
+  }
+  error.clear();
+  return true;
+}
