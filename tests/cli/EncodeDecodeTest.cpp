@@ -1,0 +1,218 @@
+// `dlt645 encode` and `dlt645 decode` as a user's shell runs them: what they print, where, and
+// how they exit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/RunProcess.h"
+
+namespace {
+const std::string kValid = "合法帧";
+const std::string kInvalid = "非法帧";
+const std::string kPackError = "生成发送报文内容发生错误：";
+
+TProcessResult Dlt(std::vector<std::string> args) {
+  args.insert(args.begin(), DLT645_BIN);
+  return RunProcess(args);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  return lines;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+  for (const std::string& l : Lines(text)) {
+    if (l == line) return true;
+  }
+  return false;
+}
+}  // namespace
+
+TEST(EncodeCliTest, PrintsTheFrameAsSpacedHex) {
+  TProcessResult r = Dlt({"encode", "--address", "000000000001", "--ctrl", "11", "--data", "33333434"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "68 01 00 00 00 00 00 68 11 04 66 66 67 67 80 16 \n");
+  EXPECT_EQ(r.Err, "");
+}
+
+TEST(EncodeCliTest, OptionForms) {
+  struct TCase {
+    std::vector<std::string> Args;
+    const char* Out;
+  } cases[] = {
+      {{"--address", "000000000001", "--ctrl", "0x11"}, "68 01 00 00 00 00 00 68 11 00 E2 16 \n"},
+      {{"--address=000000000001", "--ctrl=11H"}, "68 01 00 00 00 00 00 68 11 00 E2 16 \n"},
+      {{"--address", "000000000001", "--ctrl", "11", "--relays", "2"},
+       "68 01 00 00 00 00 00 68 51 00 22 16 \n"},
+      {{"--address", "000000000001", "--ctrl", "11", "--relays", "3", "--data", "GZ3"},
+       "68 01 00 00 00 00 00 68 71 01 33 76 16 \n"},
+      {{"--address", "AAAAAAAAAAAA", "--ctrl", "13"}, "68 AA AA AA AA AA AA 68 13 00 DF 16 \n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args.front() + " " + c.Args.back());
+    std::vector<std::string> args{"encode"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    TProcessResult r = Dlt(args);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, c.Out);
+  }
+}
+
+TEST(EncodeCliTest, CodecRefusalExitsOneWithItsMessage) {
+  struct TCase {
+    const char* Address;
+    std::string Data;
+    std::string Message;
+  } cases[] = {
+      {"", "", kPackError + "'$' is not a valid integer value"},
+      {"0000000001", "", kPackError + "'$' is not a valid integer value"},
+      {"00000000000G", "", kPackError + "'$0G' is not a valid integer value"},
+      {"000000000001", std::string(512, '0'), kPackError},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Address);
+    TProcessResult r = Dlt({"encode", "--address", c.Address, "--ctrl", "11", "--data", c.Data});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err.rfind(c.Message, 0), 0u) << r.Err;
+  }
+}
+
+TEST(EncodeCliTest, BadOptionsExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--ctrl", "11"},                                          // no address
+      {"--address", "000000000001"},                             // no control code
+      {"--address", "000000000001", "--ctrl", "1FF"},
+      {"--address", "000000000001", "--ctrl", "zz"},
+      {"--address", "000000000001", "--ctrl", ""},
+      {"--address", "000000000001", "--ctrl", "11", "--relays", "8"},
+      {"--address", "000000000001", "--ctrl", "11", "--relays", "-1"},
+      {"--address", "000000000001", "--ctrl", "11", "--bogus", "1"},
+      {"--address", "000000000001", "--ctrl", "11", "stray"},
+      {"--address"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.back());
+    std::vector<std::string> args{"encode"};
+    args.insert(args.end(), c.begin(), c.end());
+    TProcessResult r = Dlt(args);
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_FALSE(r.Err.empty());
+  }
+}
+
+TEST(DecodeCliTest, ValidFrameFields) {
+  TProcessResult r = Dlt({"decode", "68 01 00 00 00 00 00 68 11 04 66 66 67 67 80 16"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  const std::vector<std::string> lines = Lines(r.Out);
+  ASSERT_GE(lines.size(), 10u) << r.Out;
+  const std::vector<std::string> expected = {
+      kValid,     "Address=000000000001", "Ctrl=11", "Dir=0",         "Normal=1", "LastFrame=1",
+      "FuncCode=11", "Len=4",              "Data=33333434",
+      "FrameText=68 01 00 00 00 00 00 68 11 04 66 66 67 67 80 16 "};
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), expected);
+  EXPECT_FALSE(HasLine(r.Out, "Skipped=0"));
+  EXPECT_EQ(r.Out.find("ErrorText="), std::string::npos);
+}
+
+TEST(DecodeCliTest, EncodedFramesDecodeBack) {
+  TProcessResult enc = Dlt({"encode", "--address", "123456789012", "--ctrl", "91", "--data",
+                            "00010000341200"});
+  ASSERT_EQ(enc.ExitCode, 0) << enc.Err;
+  // The spaced text is split over several arguments, as a shell would.
+  std::vector<std::string> args{"decode"};
+  for (size_t i = 0; i + 2 < enc.Out.size(); i += 3) args.push_back(enc.Out.substr(i, 2));
+  TProcessResult r = Dlt(args);
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(HasLine(r.Out, "Address=123456789012")) << r.Out;
+  EXPECT_TRUE(HasLine(r.Out, "Ctrl=91"));
+  EXPECT_TRUE(HasLine(r.Out, "Dir=1"));
+  EXPECT_TRUE(HasLine(r.Out, "Len=7"));
+  EXPECT_TRUE(HasLine(r.Out, "Data=00010000341200"));
+}
+
+TEST(DecodeCliTest, ExplainsAMetersAbnormalReply) {
+  // FE wake-up bytes, an abnormal reply to 11H with error word 04H, then two stray bytes.
+  // First with a checksum of 01H where DAH belongs: invalid, the reason on stderr.
+  TProcessResult r = Dlt({"decode", "FEFEFEFE68010000000000" "68D1013701" "16" "0011"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(Lines(r.Out).front(), kInvalid);
+  EXPECT_NE(r.Err.find("checksum"), std::string::npos) << r.Err;
+
+  r = Dlt({"decode", "FEFEFEFE 68 01 00 00 00 00 00 68 D1 01 37 DA 16 00 11"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out).front(), kValid);
+  for (const char* line : {"Ctrl=D1", "Dir=1", "Normal=0", "LastFrame=1", "FuncCode=11", "Len=1",
+                           "Data=04", "FrameText=68 01 00 00 00 00 00 68 D1 01 37 DA 16 ",
+                           "Skipped=4", "Trailing=2", "ErrorWord=04"}) {
+    EXPECT_TRUE(HasLine(r.Out, line)) << line << "\n" << r.Out;
+  }
+  EXPECT_TRUE(HasLine(r.Out, "ErrorText=密码错")) << r.Out;
+
+  // Error word 06H is not one of the specific texts; B1H says further frames follow.
+  r = Dlt({"decode", "68 01 00 00 00 00 00 68 D1 01 39 DC 16"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(HasLine(r.Out, "ErrorText=其它错误")) << r.Out;
+  r = Dlt({"decode", "68 01 00 00 00 00 00 68 B1 00 82 16"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(HasLine(r.Out, "LastFrame=0")) << r.Out;
+  EXPECT_EQ(r.Out.find("ErrorWord="), std::string::npos);
+}
+
+TEST(DecodeCliTest, InvalidFramesExitOne) {
+  const char* cases[] = {
+      "68 01 00 00 00 00 00 68 11 04 66 66 67 67 81 16",  // checksum
+      "68 01 00 00 00 00 00 68 11 04 66 66 67 67 80 17",  // end byte
+      "68 01 00 00 00 00 00 67 11 04 66 66 67 67 80 16",  // second 68H
+      "68 01 00 00 00 00 00 68 11 05 66 66 67 67 80 16",  // L one more than the data
+      "68 01 00 00 00 00 00 68 11 04 66 66 67",           // cut short
+      "68 01 00 00 00 00 00 68 11 00 E2",                 // 11 bytes
+      "FE FE FE",                                          // no 68H at all
+      "FE 68",
+  };
+  for (const char* c : cases) {
+    SCOPED_TRACE(c);
+    TProcessResult r = Dlt({"decode", c});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Out, kInvalid + "\n");
+    EXPECT_FALSE(r.Err.empty());
+  }
+}
+
+TEST(DecodeCliTest, TextThatIsNotHexExitsTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"68 0"}, {"680"}, {"68", "0"}, {"6G"}, {"0x68"}, {"68,16"}, {}, {" "}, {"--frame", "68"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.empty() ? "(nothing)" : c.front());
+    std::vector<std::string> args{"decode"};
+    args.insert(args.end(), c.begin(), c.end());
+    TProcessResult r = Dlt(args);
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_FALSE(r.Err.empty());
+  }
+}
+
+TEST(CliHelpTest, EncodeAndDecodeExplainThemselves) {
+  TProcessResult r = Dlt({"encode", "--help"});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_NE(r.Out.find("--address"), std::string::npos);
+  EXPECT_NE(r.Out.find("--relays"), std::string::npos);
+  r = Dlt({"decode", "--help"});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_NE(r.Out.find("Trailing"), std::string::npos);
+  EXPECT_NE(r.Out.find("1 or 0"), std::string::npos);
+  r = Dlt({"--help"});
+  EXPECT_NE(r.Out.find("encode"), std::string::npos);
+  EXPECT_NE(r.Out.find("decode"), std::string::npos);
+}
