@@ -28,15 +28,3 @@ TEST(RouteTable, EnablingFollowsTheAddressesAndKeepsThem) {
   table.SetEnabled(true);
   EXPECT_FALSE(table.Enabled);
 }
-
-TEST(RouteTable, CopiesAreIndependent) {
-  TRouteTable table(3);
-  table.Addresses = {"000000000001", "000000000002"};
-  table.SetEnabled(true);
-  TRouteTable copy = table;
-  copy.Addresses.pop_back();
-  copy.SetEnabled(false);
-  EXPECT_EQ(table.Addresses.size(), 2u);
-  EXPECT_TRUE(table.Enabled);
-  EXPECT_EQ(copy.MaxDepth, 3);
-}
