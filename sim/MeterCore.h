@@ -1,0 +1,54 @@
+#pragma once
+// The virtual meter's protocol logic: one request frame in, at most one reply frame out. No I/O and
+// no threads; TVirtualMeter feeds it the frames it assembles from the line.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/MeterData.h"
+
+// Replies longer than this many value bytes are sent in parts: the first with the 11H reply,
+// the rest with 12H follow-up reads.
+constexpr int MeterFollowChunk = 64;
+
+struct TMeterReply {
+  bool Send = false;           // false: the meter stays silent
+  std::vector<uint8_t> Frame;  // the reply frame, without preamble
+  std::string Note;            // one line describing what happened (for tracing)
+};
+
+class TMeterCore {
+ public:
+  TMeterCore(const std::string& address, const std::string& password, const std::string& collector);
+
+  // `frame` is one complete frame (68 .. 16) whose checksum was found good.
+  TMeterReply Handle(const std::vector<uint8_t>& frame);
+
+  // Builds a frame as the meter sends it: data given without the 33H offset.
+  static std::vector<uint8_t> BuildFrame(const std::string& address, uint8_t ctrl, const std::vector<uint8_t>& data);
+
+  TMeterState State;
+  std::string Collector;
+
+ private:
+  struct TRequest {
+    std::string ReplyAddress;        // the address the reply comes from
+    uint8_t Func = 0;
+    std::vector<uint8_t> Data;       // without relay addresses and collector suffix
+    std::vector<uint8_t> Suffix;     // the collector suffix to append to the reply data
+    bool Broadcast = false;          // act, never reply
+  };
+  bool Route(const std::vector<uint8_t>& frame, TRequest& request, std::string& why);
+  TMeterReply Answer(const TRequest& request);
+  TMeterReply Normal(const TRequest& request, std::vector<uint8_t> data, bool more = false);
+  TMeterReply Abnormal(const TRequest& request, uint8_t error);
+  bool PasswordOk(const uint8_t* wire) const;
+
+  TMeterReply Read(const TRequest& request);
+  TMeterReply ReadFollow(const TRequest& request);
+  TMeterReply Write(const TRequest& request);
+
+  // The parts of the last split read.
+  uint32_t FollowDI = 0;
+  std::vector<std::vector<uint8_t>> FollowParts;
+};

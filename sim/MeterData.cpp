@@ -1,0 +1,487 @@
+// Values of the virtual meter's data identifiers. The identifiers and their lengths come from the
+// workbench's own catalogue, so every row the picker offers can be read from the virtual meter.
+#include "sim/MeterData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "protocol/Catalog.h"
+
+namespace {
+
+bool ParseHex32(const std::string& text, uint32_t& value) {
+  if (text.size() != 8) return false;
+  value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else return false;
+    value = value * 16 + static_cast<uint32_t>(digit);
+  }
+  return true;
+}
+
+std::vector<TCatalogFacts> BuildCatalogFacts() {
+  std::vector<TCatalogFacts> facts;
+  for (const TCatalogList& list : CatalogLists()) {
+    for (const std::string& row : list.Rows) {
+      if (IsSeparatorRow(row) || row.size() < 13) continue;
+      TCatalogFacts f;
+      if (!ParseHex32(row.substr(0, 8), f.DI)) continue;
+      TIdentifierDlt record;
+      record.Access = 3;  // any access: only the length is wanted here
+      if (!LookupIdentifier(row.substr(0, 8), record)) continue;
+      f.Len = record.DataLen;
+      f.Variable = row.back() == 'x';
+      f.Read = RowAllowsRead(row);
+      f.Write = RowAllowsWrite(row);
+      facts.push_back(f);
+    }
+  }
+  std::sort(facts.begin(), facts.end(),
+            [](const TCatalogFacts& a, const TCatalogFacts& b) { return a.DI < b.DI; });
+  facts.erase(std::unique(facts.begin(), facts.end(),
+                          [](const TCatalogFacts& a, const TCatalogFacts& b) { return a.DI == b.DI; }),
+              facts.end());
+  return facts;
+}
+
+uint8_t Byte(uint32_t di, int index) { return static_cast<uint8_t>(di >> (8 * index)); }
+
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& part) {
+  out.insert(out.end(), part.begin(), part.end());
+}
+
+// An ASCII text as the meter sends it: padded with zero bytes to `len`, then in wire order (the
+// last character first), so that the value read most significant byte first shows the text.
+std::vector<uint8_t> AsciiValue(const std::string& text, int len) {
+  std::vector<uint8_t> value(static_cast<size_t>(len), 0);
+  for (size_t i = 0; i < text.size() && i < value.size(); ++i) value[i] = static_cast<uint8_t>(text[i]);
+  std::reverse(value.begin(), value.end());
+  return value;
+}
+
+// BCD of the date-time parts in wire order, e.g. {minute, hour, day, month, year}.
+std::vector<uint8_t> BcdParts(std::initializer_list<int> parts) {
+  std::vector<uint8_t> out;
+  for (int p : parts) out.push_back(TMeterData::Bcd(static_cast<unsigned long long>(p), 1)[0]);
+  return out;
+}
+
+// Energy in 0.01 kWh: 00DI2 DI1 DI0 = type, tariff, settlement period.
+std::vector<uint8_t> EnergyValue(const TMeterState& state, uint32_t di) {
+  unsigned long long total = 0;
+  int type = Byte(di, 2), tariff = Byte(di, 1), period = Byte(di, 0);
+  if (type == 1) total = 123456 - 10000ULL * static_cast<unsigned>(std::min(period, 12));
+  else if (type == 2) total = 1234 - 100ULL * static_cast<unsigned>(std::min(period, 12));
+  unsigned long long parts[5] = {total, total * 10 / 100, total * 30 / 100, total * 35 / 100, 0};
+  parts[4] = total - parts[1] - parts[2] - parts[3];
+  unsigned long long value = tariff <= 4 ? parts[tariff] : 0;
+  if (state.EnergyCleared) value = 0;
+  return TMeterData::Bcd(value, 4);
+}
+
+// Maximum demand (XX.XXXX kW) and the time it occurred (YYMMDDhhmm).
+std::vector<uint8_t> DemandValue(const TMeterState& state, uint32_t di) {
+  int type = Byte(di, 2), tariff = Byte(di, 1), period = Byte(di, 0);
+  if (state.DemandCleared) return std::vector<uint8_t>(8, 0);
+  long long value = type == 1 ? 12345 - 1000LL * std::min(tariff, 4) - 500LL * std::min(period, 12)
+                              : 123 - 10LL * std::min(tariff, 4);
+  std::tm now = TMeterData::MeterTime(state);
+  int month = now.tm_mon + 1 - std::min(period, 12), year = now.tm_year + 1900;
+  while (month < 1) {
+    month += 12;
+    --year;
+  }
+  std::vector<uint8_t> out = TMeterData::Bcd(static_cast<unsigned long long>(std::max(0LL, value)), 3);
+  Append(out, BcdParts({15, 10, 1 + std::min(tariff, 4), month, year % 100}));
+  return out;
+}
+
+// Event counts and accumulated minutes, phases A, B, C.
+std::vector<uint8_t> EventValue(const TMeterState& state, uint32_t di) {
+  std::vector<uint8_t> out;
+  int kind = Byte(di, 2);
+  int counts[3] = {kind % 5 + 1, kind % 3, 0};
+  for (int count : counts) {
+    if (state.EventsCleared) count = 0;
+    Append(out, TMeterData::Bcd(static_cast<unsigned long long>(count), 3));
+    Append(out, TMeterData::Bcd(static_cast<unsigned long long>(count) * 25, 3));
+  }
+  return out;
+}
+
+std::vector<uint8_t> VariableValue(uint32_t di, int len) {
+  switch (di) {
+    case 0x02010100: return TMeterData::Bcd(2200, 2);  // 220.0 V
+    case 0x02010200: return TMeterData::Bcd(2198, 2);
+    case 0x02010300: return TMeterData::Bcd(2203, 2);
+    case 0x02020100: return TMeterData::Bcd(5000, 3);  // 5.000 A
+    case 0x02020200: return TMeterData::Bcd(4980, 3);
+    case 0x02020300: return TMeterData::Bcd(5020, 3);
+    case 0x02060000: return TMeterData::Bcd(998, 2);   // 0.998
+    case 0x0280000A: return TMeterData::Bcd(12345, 4); // minutes
+    default: return std::vector<uint8_t>(static_cast<size_t>(len), 0);
+  }
+}
+
+// A tariff table of 14 groups of 3 bytes; display order of a group is MMDDNN or hhmmNN.
+std::vector<uint8_t> TableValue(uint32_t di) {
+  static const int zones[][3] = {{1, 1, 1}, {5, 1, 2}, {10, 1, 1}};
+  static const int segments[][3] = {{0, 0, 4}, {8, 0, 2}, {11, 0, 1}, {13, 0, 2}, {18, 0, 1}, {21, 0, 3}};
+  bool zone = Byte(di, 0) == 0;
+  int count = zone ? 3 : 6;
+  std::vector<uint8_t> out;
+  for (int i = 0; i < 14; ++i) {
+    const int* g = zone ? zones[std::min(i, count - 1)] : segments[std::min(i, count - 1)];
+    Append(out, BcdParts({g[2], g[1], g[0]}));  // NN first on the wire
+  }
+  return out;
+}
+
+std::vector<uint8_t> ParameterValue(const TMeterState& state, uint32_t di, int len) {
+  std::tm now = TMeterData::MeterTime(state);
+  switch (di) {
+    case 0x04000101: return BcdParts({now.tm_wday, now.tm_mday, now.tm_mon + 1, now.tm_year % 100});
+    case 0x04000102: return BcdParts({now.tm_sec, now.tm_min, now.tm_hour});
+    case 0x04000103: return TMeterData::Bcd(15, 1);
+    case 0x04000104: return TMeterData::Bcd(1, 1);
+    case 0x04000105: return TMeterData::Bcd(80, 2);
+    case 0x04000106:
+    case 0x04000107: return BcdParts({0, 0, 1, 1, 25});
+    case 0x04000201: return TMeterData::Bcd(3, 1);
+    case 0x04000202: return TMeterData::Bcd(2, 1);
+    case 0x04000203: return TMeterData::Bcd(6, 1);
+    case 0x04000204: return TMeterData::Bcd(4, 1);
+    case 0x04000206: return TMeterData::Bcd(21, 1);
+    case 0x04000301:
+    case 0x04000302: return TMeterData::Bcd(5, 1);
+    case 0x04000303: return TMeterData::Bcd(2, 1);
+    case 0x04000304: return TMeterData::Bcd(4, 1);
+    case 0x04000305: return TMeterData::Bcd(10, 1);
+    case 0x04000401:
+    case 0x04000402: return TMeterData::AddressBytes(state.Address);
+    case 0x04000403: return AsciiValue("VM-" + state.Address, len);
+    case 0x04000404: return AsciiValue("220V", len);
+    case 0x04000405: return AsciiValue("1.5A", len);
+    case 0x04000406: return AsciiValue("6A", len);
+    case 0x04000407: return AsciiValue("1.0", len);
+    case 0x04000408: return AsciiValue("2.0", len);
+    case 0x04000409:
+    case 0x0400040A: return TMeterData::Bcd(1200, 3);
+    case 0x0400040B: return AsciiValue("DDZY-VM", len);
+    case 0x0400040C: return AsciiValue("2024-01-15", len);
+    case 0x0400040D: return AsciiValue("DL/T645-2007", len);
+    case 0x04000601: return TMeterData::Bcd(5, 1);
+    case 0x04000602: return {0x41};
+    case 0x04000603: return {0x14};
+    case 0x04000701:
+    case 0x04000702: return {0x04};
+    case 0x04000703: return {state.BaudCode};
+    case 0x04000704:
+    case 0x04000705: return {0x08};
+    case 0x04000801: return {0x7F};
+    case 0x04000802: return TMeterData::Bcd(1, 1);
+    case 0x04000901: return {0x0F};
+    case 0x04000902: return {0x01};
+    case 0x04000A01: return BcdParts({0, 0, 1, 1});
+    case 0x04000A02: return TMeterData::Bcd(15, 2);
+    case 0x04000B01: return BcdParts({0, 1});
+    case 0x04000B02:
+    case 0x04000B03: return {0x99, 0x99};
+    case 0x04000E01:
+    case 0x04000E02: return TMeterData::Bcd(100000, 3);  // 10.0000 kW
+    case 0x04000E03: return TMeterData::Bcd(2640, 2);    // 264.0 V
+    case 0x04000E04: return TMeterData::Bcd(1540, 2);
+    case 0x04800001: return AsciiValue("VM-SOFT-V1.0", len);
+    case 0x04800002: return AsciiValue("VM-HARD-V1.0", len);
+    case 0x04800003: return AsciiValue("DLT645-WORKBENCH", len);
+    default: break;
+  }
+  if ((di & 0xFFFF0000u) == 0x04010000u || (di & 0xFFFF0000u) == 0x04020000u) return TableValue(di);
+  return std::vector<uint8_t>(static_cast<size_t>(len), 0);
+}
+
+// One load record block: A0 A0, length, time YYMMDDhhmm, six sections each closed by AAH
+// (voltage/current/frequency, power, power factor, energy, quadrant energy, demand; a class
+// other than 0 carries only its own section), checksum, E5 E5.
+std::vector<uint8_t> LoadBlock(int cls, const std::tm& when, int index) {
+  std::vector<uint8_t> sections[6];
+  auto& s1 = sections[0];
+  for (unsigned long long v : {2200ULL + static_cast<unsigned>(index), 2198ULL, 2203ULL}) Append(s1, TMeterData::Bcd(v, 2));
+  for (unsigned long long v : {5000ULL, 4980ULL, 5020ULL}) Append(s1, TMeterData::Bcd(v, 3));
+  Append(s1, TMeterData::Bcd(5000, 2));  // 50.00 Hz
+  for (int i = 0; i < 8; ++i) Append(sections[1], TMeterData::Bcd(i < 4 ? 11000 - 2000ULL * (i > 0) : 1200, 3));
+  for (int i = 0; i < 4; ++i) Append(sections[2], TMeterData::Bcd(998, 2));
+  for (unsigned long long v : {123456ULL, 1234ULL, 2345ULL, 345ULL}) Append(sections[3], TMeterData::Bcd(v, 4));
+  for (unsigned long long v : {1111ULL, 222ULL, 333ULL, 444ULL}) Append(sections[4], TMeterData::Bcd(v, 4));
+  for (unsigned long long v : {12345ULL, 1234ULL}) Append(sections[5], TMeterData::Bcd(v, 3));
+
+  std::vector<uint8_t> body = BcdParts({when.tm_min, when.tm_hour, when.tm_mday, when.tm_mon + 1, when.tm_year % 100});
+  for (int i = 0; i < 6; ++i) {
+    if (cls == 0 || cls == i + 1) Append(body, sections[i]);
+    body.push_back(0xAA);
+  }
+  std::vector<uint8_t> block = {0xA0, 0xA0, static_cast<uint8_t>(body.size())};
+  Append(block, body);
+  uint8_t sum = 0;
+  for (uint8_t b : block) sum = static_cast<uint8_t>(sum + b);
+  block.push_back(sum);
+  block.push_back(0xE5);
+  block.push_back(0xE5);
+  return block;
+}
+
+// 06 DI2 00 DI0: class DI2; DI0 00 earliest, 01 from a given time, 02 most recent. The read
+// parameter starts with the number of blocks (BCD); 01 adds the time YYMMDDhhmm.
+std::vector<uint8_t> LoadRecords(const TMeterState& state, uint32_t di, const std::vector<uint8_t>& params) {
+  unsigned long long count = 1;
+  if (!params.empty() && (!TMeterData::FromBcd(params.data(), 1, count) || count == 0)) count = 1;
+  count = std::min(count, 4ULL);
+  std::tm when = TMeterData::MeterTime(state);
+  when.tm_sec = 0;
+  when.tm_min -= when.tm_min % 15;
+  int mode = Byte(di, 0);
+  if (mode == 0) {
+    when.tm_hour = 0;
+    when.tm_min = 0;
+  } else if (mode == 1 && params.size() >= 6) {
+    unsigned long long m, h, d, mo, y;
+    if (TMeterData::FromBcd(&params[1], 1, m) && TMeterData::FromBcd(&params[2], 1, h) &&
+        TMeterData::FromBcd(&params[3], 1, d) && TMeterData::FromBcd(&params[4], 1, mo) &&
+        TMeterData::FromBcd(&params[5], 1, y) && m < 60 && h < 24 && d >= 1 && d <= 31 && mo >= 1 && mo <= 12) {
+      when.tm_min = static_cast<int>(m);
+      when.tm_hour = static_cast<int>(h);
+      when.tm_mday = static_cast<int>(d);
+      when.tm_mon = static_cast<int>(mo) - 1;
+      when.tm_year = static_cast<int>(y) + 100;
+    }
+  }
+  std::vector<uint8_t> out;
+  for (unsigned long long i = 0; i < count; ++i) {
+    std::tm t = when;
+    t.tm_min += static_cast<int>(i) * (mode == 2 ? -15 : 15);
+    t.tm_isdst = -1;
+    std::time_t normal = std::mktime(&t);
+    std::tm fixed{};
+    localtime_r(&normal, &fixed);
+    Append(out, LoadBlock(Byte(di, 2), fixed, static_cast<int>(i)));
+  }
+  return out;
+}
+
+bool ValidDate(int year, int month, int day) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Moves the meter clock so that it reads `target` now.
+void SetMeterTime(TMeterState& state, std::tm target) {
+  target.tm_isdst = -1;
+  std::time_t wanted = std::mktime(&target);
+  state.ClockOffsetSec = static_cast<long long>(wanted) - static_cast<long long>(std::time(nullptr));
+}
+
+bool BcdByte(uint8_t byte, int& value) {
+  unsigned long long v;
+  if (!TMeterData::FromBcd(&byte, 1, v)) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+const std::vector<TCatalogFacts>& CatalogFacts() {
+  static const std::vector<TCatalogFacts> facts = BuildCatalogFacts();
+  return facts;
+}
+
+const TCatalogFacts* FindCatalogFacts(uint32_t di) {
+  const std::vector<TCatalogFacts>& facts = CatalogFacts();
+  auto it = std::lower_bound(facts.begin(), facts.end(), di,
+                             [](const TCatalogFacts& f, uint32_t value) { return f.DI < value; });
+  return it != facts.end() && it->DI == di ? &*it : nullptr;
+}
+
+std::tm TMeterData::MeterTime(const TMeterState& state) {
+  std::time_t t = std::time(nullptr) + static_cast<std::time_t>(state.ClockOffsetSec);
+  std::tm out{};
+  localtime_r(&t, &out);
+  return out;
+}
+
+uint8_t TMeterData::ReadValue(const TMeterState& state, uint32_t di, const std::vector<uint8_t>& params,
+                              std::vector<uint8_t>& out) {
+  out.clear();
+  const TCatalogFacts* facts = FindCatalogFacts(di);
+  if (!facts) return meNoData;
+  if (!facts->Read) return mePassword;  // passwords are never disclosed
+  auto stored = state.Stored.find(di);
+  if (stored != state.Stored.end()) {
+    out = stored->second;
+    return 0;
+  }
+  if (facts->Variable) {
+    // A data block: every listed item with the same DI3, DI2 and DI0, in order.
+    for (const TCatalogFacts& item : CatalogFacts()) {
+      if (item.Variable || (item.DI & 0xFFFF00FFu) != (di & 0xFFFF00FFu)) continue;
+      std::vector<uint8_t> part;
+      if (ReadValue(state, item.DI, params, part) == 0) Append(out, part);
+    }
+    return out.empty() ? meNoData : 0;
+  }
+  switch (Byte(di, 3)) {
+    case 0x00: out = EnergyValue(state, di); break;
+    case 0x01: out = DemandValue(state, di); break;
+    case 0x02: out = VariableValue(di, facts->Len); break;
+    case 0x03: out = EventValue(state, di); break;
+    case 0x04: out = ParameterValue(state, di, facts->Len); break;
+    case 0x06: out = LoadRecords(state, di, params); return 0;
+    default: out.assign(static_cast<size_t>(facts->Len), 0); break;
+  }
+  out.resize(static_cast<size_t>(facts->Len), 0);  // the catalogue's length is the contract
+  return 0;
+}
+
+uint8_t TMeterData::WriteValue(TMeterState& state, uint32_t di, const std::vector<uint8_t>& data) {
+  const TCatalogFacts* facts = FindCatalogFacts(di);
+  if (!facts) return meNoData;
+  if (!facts->Write || facts->Variable || static_cast<int>(data.size()) != facts->Len) return meOther;
+  int a = 0, b = 0, c = 0, d = 0;
+  switch (di) {
+    case 0x04000101: {  // WW DD MM YY
+      if (!BcdByte(data[1], b) || !BcdByte(data[2], c) || !BcdByte(data[3], d) || !ValidDate(2000 + d, c, b))
+        return meOther;
+      std::tm t = MeterTime(state);
+      t.tm_mday = b;
+      t.tm_mon = c - 1;
+      t.tm_year = d + 100;
+      SetMeterTime(state, t);
+      return 0;
+    }
+    case 0x04000102: {  // ss mm hh
+      if (!BcdByte(data[0], a) || !BcdByte(data[1], b) || !BcdByte(data[2], c) || a > 59 || b > 59 || c > 23)
+        return meOther;
+      std::tm t = MeterTime(state);
+      t.tm_sec = a;
+      t.tm_min = b;
+      t.tm_hour = c;
+      SetMeterTime(state, t);
+      return 0;
+    }
+    case 0x04000201:
+      if (!BcdByte(data[0], a)) return meOther;
+      if (a > 14) return meZones;
+      break;
+    case 0x04000203:
+      if (!BcdByte(data[0], a)) return meOther;
+      if (a > 14) return meSegments;
+      break;
+    case 0x04000204:
+      if (!BcdByte(data[0], a)) return meOther;
+      if (a > 4) return meTariffs;  // this meter has four tariffs
+      break;
+    case 0x04000401: {
+      std::string address = AddressText(data.data());
+      if (!IsBcdAddress(address)) return meOther;
+      state.Address = address;
+      return 0;
+    }
+    case 0x04000703:
+      if (data[0] != 0x02 && data[0] != 0x04 && data[0] != 0x08 && data[0] != 0x10 && data[0] != 0x20 &&
+          data[0] != 0x40)
+        return meBaud;
+      state.BaudCode = data[0];
+      return 0;
+    default: break;
+  }
+  if ((di & 0xFFFFFF00u) == 0x04000C00u) {  // a password
+    static const char* hex = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 3; i >= 0; --i) {
+      text += hex[data[static_cast<size_t>(i)] >> 4];
+      text += hex[data[static_cast<size_t>(i)] & 15];
+    }
+    state.Password = text;
+    return 0;
+  }
+  if (((di & 0xFFFF0000u) == 0x04010000u || (di & 0xFFFF0000u) == 0x04020000u) && Byte(di, 0) != 0) {
+    // A day time-segment table: groups NN mm hh; NN is the tariff.
+    for (size_t i = 0; i + 2 < data.size(); i += 3) {
+      if (!BcdByte(data[i], a)) return meOther;
+      if (a > 4) return meTariffs;
+    }
+  }
+  state.Stored[di] = data;
+  return 0;
+}
+
+bool TMeterData::SetClock(TMeterState& state, const std::vector<uint8_t>& v) {
+  if (v.size() < 6) return false;
+  int s, mi, h, d, mo, y;
+  if (!BcdByte(v[0], s) || !BcdByte(v[1], mi) || !BcdByte(v[2], h) || !BcdByte(v[3], d) || !BcdByte(v[4], mo) ||
+      !BcdByte(v[5], y) || s > 59 || mi > 59 || h > 23 || !ValidDate(2000 + y, mo, d))
+    return false;
+  std::tm t{};
+  t.tm_sec = s;
+  t.tm_min = mi;
+  t.tm_hour = h;
+  t.tm_mday = d;
+  t.tm_mon = mo - 1;
+  t.tm_year = y + 100;
+  SetMeterTime(state, t);
+  return true;
+}
+
+std::vector<uint8_t> TMeterData::Bcd(unsigned long long value, int bytes) {
+  std::vector<uint8_t> out;
+  for (int i = 0; i < bytes; ++i) {
+    out.push_back(static_cast<uint8_t>((value % 10) | ((value / 10 % 10) << 4)));
+    value /= 100;
+  }
+  return out;
+}
+
+bool TMeterData::FromBcd(const uint8_t* bytes, int count, unsigned long long& value) {
+  value = 0;
+  for (int i = count - 1; i >= 0; --i) {
+    int hi = bytes[i] >> 4, lo = bytes[i] & 15;
+    if (hi > 9 || lo > 9) return false;
+    value = value * 100 + static_cast<unsigned long long>(hi * 10 + lo);
+  }
+  return true;
+}
+
+std::vector<uint8_t> TMeterData::AddressBytes(const std::string& display) {
+  std::vector<uint8_t> out(6, 0);
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return 0;
+  };
+  for (size_t i = 0; i < 6 && display.size() >= 12; ++i) {
+    size_t pos = 10 - 2 * i;  // A0 = the last two digits
+    out[i] = static_cast<uint8_t>(nibble(display[pos]) * 16 + nibble(display[pos + 1]));
+  }
+  return out;
+}
+
+std::string TMeterData::AddressText(const uint8_t* wire) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string text;
+  for (int i = 5; i >= 0; --i) {
+    text += hex[wire[i] >> 4];
+    text += hex[wire[i] & 15];
+  }
+  return text;
+}
+
+bool TMeterData::IsBcdAddress(const std::string& display) {
+  if (display.size() != 12 || display == "999999999999") return false;
+  return std::all_of(display.begin(), display.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
