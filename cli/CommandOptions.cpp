@@ -1,0 +1,379 @@
+// Command-line options -> the main window's command panel -> one composed TDltFrame.
+#include "cli/CommandOptions.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "protocol/Compose.h"
+#include "protocol/PublicFunc.h"
+#include "services/SingletonUnit.h"
+#include "services/TextCodec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t MaxRelays = 7;
+
+bool IsHexText(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool IsDecimalText(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// An address option: 1..12 hex digits, padded with 0 in front as the main window pads.
+bool AddressOption(const std::string& option, const std::string& text, std::string& address, std::string& error) {
+  if (text.empty() || text.size() > 12 || !IsHexText(text)) {
+    error = option + " '" + text + "' is not an address of 1 to 12 hex digits";
+    return false;
+  }
+  address = PadAddress(Upper(text));
+  return true;
+}
+
+// A private folder that disappears with this object.
+class TTempFolder {
+ public:
+  bool Create(std::string& error) {
+    std::error_code ec;
+    std::string pattern = (fs::temp_directory_path(ec) / "dlt645-XXXXXX").string();
+    if (ec) pattern = "/tmp/dlt645-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) {
+      error = "cannot create a temporary folder for the settings";
+      return false;
+    }
+    Path = buf.data();
+    return true;
+  }
+  ~TTempFolder() {
+    if (Path.empty()) return;
+    std::error_code ec;
+    fs::remove_all(Path, ec);
+  }
+  std::string Path;
+};
+
+// Reads the meter parameters and the preamble as the workbench would: from Setup.ini in a folder.
+// PATH may be that folder or the file itself; a file of another name is read through a private
+// copy named Setup.ini, and no PATH gives the defaults of a missing file.
+bool LoadSettings(const std::string& path, TMeterParams& params, TPreamble& preamble, std::string& error) {
+  TTempFolder temp;
+  std::string folder;
+  std::error_code ec;
+  if (path.empty() || fs::is_regular_file(path, ec)) {
+    if (!temp.Create(error)) return false;
+    folder = temp.Path;
+    if (!path.empty()) {
+      if (fs::path(path).filename() == "Setup.ini") {
+        folder = fs::path(path).parent_path().string();
+        if (folder.empty()) folder = ".";
+      } else if (!fs::copy_file(path, fs::path(folder) / "Setup.ini", ec)) {
+        error = "--settings '" + path + "' cannot be read";
+        return false;
+      }
+    }
+  } else if (fs::is_directory(path, ec)) {
+    folder = path;
+  } else {
+    error = "--settings '" + path + "' is neither a settings file nor a folder";
+    return false;
+  }
+  // A settings file that exists but cannot be read would silently give the defaults.
+  const std::string file = (fs::path(folder) / "Setup.ini").string();
+  if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), R_OK) != 0) {
+    error = "--settings: cannot read " + file;
+    return false;
+  }
+  TDltParam settings(folder);
+  params.Psw = settings.Psw;
+  params.Operator = Utf8ToGbk(settings.Operator);  // the operator code's bytes as stored
+  params.UseCollector = settings.UseCollector;
+  params.Collector = settings.Collector;
+  preamble = settings.GetPreamble();
+  return true;
+}
+
+// "FE:4" -> LC "FE", count 4; "none" switches the preamble off.
+bool PreambleOption(const std::string& text, TPreamble& preamble, std::string& error) {
+  if (Lower(text) == "none") {
+    preamble.UseLC = false;
+    return true;
+  }
+  const size_t colon = text.find(':');
+  const std::string lc = text.substr(0, colon);
+  const std::string count = colon == std::string::npos ? "" : text.substr(colon + 1);
+  if (lc.empty() || lc.size() > 2 || !IsHexText(lc) || count.empty() || count.size() > 2 ||
+      !IsDecimalText(count) || std::stoi(count) > TDltParam::MaxLCCount) {
+    error = "--preamble '" + text + "' is not LC:COUNT (e.g. FE:4; COUNT 0.." +
+            std::to_string(TDltParam::MaxLCCount) + ") or none";
+    return false;
+  }
+  preamble.UseLC = true;
+  preamble.LC = Upper(lc);
+  preamble.LCCount = std::stoi(count);
+  return true;
+}
+
+// The preamble byte as the channel will send it: LC read as hex, two uppercase digits.
+bool NormalisePreamble(TPreamble& preamble, std::string& error) {
+  if (!preamble.UseLC || preamble.LCCount <= 0) return true;
+  const std::string lc = preamble.LC;
+  if (lc.empty() || lc.size() > 2 || !IsHexText(lc)) {
+    error = "the settings' preamble byte LC '" + lc + "' is not hexadecimal";
+    return false;
+  }
+  preamble.LC = Upper(lc.size() == 1 ? "0" + lc : lc);
+  return true;
+}
+
+bool MeterOverrides(const TCliArgs& args, TMeterParams& params, TPreamble& preamble, std::string& error) {
+  if (args.Has("--password")) {
+    const std::string psw = args.Get("--password");
+    if (psw.empty() || psw.size() > 8 || !IsHexText(psw)) {
+      error = "--password '" + psw + "' is not 1 to 8 hex digits";
+      return false;
+    }
+    params.Psw = Upper(psw) + std::string(8 - psw.size(), '0');  // padded at the end, as saved
+  }
+  if (args.Has("--operator")) {
+    bool ok = true;
+    const std::string op = Utf8ToGbk(args.Get("--operator"), &ok);
+    if (!ok || op.empty() || op.size() > 4) {
+      error = "--operator '" + args.Get("--operator") + "' is not 1 to 4 characters (GBK bytes)";
+      return false;
+    }
+    params.Operator = op + std::string(4 - op.size(), '0');
+  }
+  if (args.Has("--collector")) {
+    if (!AddressOption("--collector", args.Get("--collector"), params.Collector, error)) return false;
+    params.UseCollector = true;
+  }
+  if (args.Has("--preamble") && !PreambleOption(args.Get("--preamble"), preamble, error)) return false;
+  return NormalisePreamble(preamble, error);
+}
+
+const char* const NotUsed = " is not used by ";
+
+}  // namespace
+
+const std::vector<std::string>& CommandValuedOptions() {
+  static const std::vector<std::string> names = {"--cmd",      "--address",  "--di",       "--len",
+                                                 "--data",     "--relay",    "--settings", "--password",
+                                                 "--operator", "--collector", "--preamble"};
+  return names;
+}
+
+const std::vector<std::string>& CommandFlagOptions() {
+  static const std::vector<std::string> names;
+  return names;
+}
+
+const std::vector<std::string>& CommandShortNames() {
+  static const std::vector<std::string> names = {
+      "read",           "write",  "read-mac", "write-mac", "read-address", "write-address", "broadcast-time",
+      "freeze",         "baud",   "password", "clear-demand", "clear-meter", "clear-events", "read-next"};
+  return names;
+}
+
+int CommandEntryIndex(const std::string& name) {
+  const auto& entries = CtrlListEntries();
+  const auto& shorts = CommandShortNames();
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (name == entries[i] || (i < shorts.size() && Lower(name) == shorts[i])) return static_cast<int>(i);
+  return -1;
+}
+
+std::string CommandOptionsHelp() {
+  std::string text =
+      "  --cmd NAME        the command: a control-code entry as the workbench lists it, or its\n"
+      "                    short name (see below)\n"
+      "  --address ADDR    meter address, 1 to 12 hex digits (0 in front); not needed by the\n"
+      "                    commands with a fixed address (broadcast-time, the MAC and address\n"
+      "                    commands)\n"
+      "  --di DI           data identifier, 8 hex digits, DI3 first (read, write, password,\n"
+      "                    clear-events, read-next)\n"
+      "  --len N           data length in bytes, for write with an identifier outside the catalogue\n"
+      "  --data DIGITS     the data field as typed in the workbench (display order; decimal for\n"
+      "                    read-next's sequence number and baud's rate)\n"
+      "  --relay ADDR      a relay address; repeat in route order, at most 7\n"
+      "  --settings PATH   password, operator, collector and preamble from a Setup.ini (the file,\n"
+      "                    or the folder holding it); without it the defaults of a new install\n"
+      "  --password PSW    meter password, up to 8 hex digits (0 appended)\n"
+      "  --operator CODE   operator code, up to 4 characters (0 appended)\n"
+      "  --collector ADDR  read through this collector\n"
+      "  --preamble LC:N   N preamble bytes LC before the frame (e.g. FE:4), or none\n"
+      "\nCommands (entry, short name):\n";
+  const auto& entries = CtrlListEntries();
+  for (size_t i = 0; i < entries.size() && i < CommandShortNames().size(); ++i)
+    text += "  " + entries[i] + "  " + CommandShortNames()[i] + "\n";
+  return text;
+}
+
+int ComposeFromOptions(const TCliArgs& args, TDltFrame& frame, TPreamble& preamble, std::string& error) {
+  error.clear();
+  if (!args.Positional().empty()) {
+    error = "unexpected argument '" + args.Positional().front() + "'";
+    return ceBadInput;
+  }
+  if (!args.Has("--cmd")) {
+    error = "--cmd is required";
+    return ceBadInput;
+  }
+  const int index = CommandEntryIndex(args.Get("--cmd"));
+  if (index < 0) {
+    error = "--cmd '" + args.Get("--cmd") + "' names no command (see --help)";
+    return ceBadInput;
+  }
+  const std::string cmd = CommandShortNames()[static_cast<size_t>(index)];
+
+  TMeterParams params;
+  preamble = TPreamble();
+  if (args.Has("--settings") && args.Get("--settings").empty()) {
+    error = "--settings needs a path";
+    return ceBadInput;
+  }
+  if (!LoadSettings(args.Get("--settings"), params, preamble, error)) return ceBadInput;
+  if (!MeterOverrides(args, params, preamble, error)) return ceBadInput;
+
+  TCommandFields fields;
+  FillCtrlList(fields);
+  fields.CtrlIndex = index;
+  const TCtrlItem selected = GetCtrlItem(fields);
+
+  // The address field.
+  std::string address;
+  if (args.Has("--address") && !AddressOption("--address", args.Get("--address"), address, error)) return ceBadInput;
+  if (!selected.FixedAddress.empty()) {
+    if (args.Has("--address") && address != selected.FixedAddress) {
+      error = cmd + " always goes to " + selected.FixedAddress + "; leave --address out";
+      return ceBadInput;
+    }
+    address = selected.FixedAddress;
+  } else if (address.empty()) {
+    error = "--address is required for " + cmd;
+    return ceBadInput;
+  }
+  fields.edtID.Text = address;
+
+  // The identifier field, looked up as the window looks up what is typed.
+  const std::string di = Upper(args.Get("--di"));
+  if (args.Has("--di")) {
+    if (!selected.NeedsDI) {
+      error = "--di" + std::string(NotUsed) + cmd;
+      return ceBadInput;
+    }
+    if (di.size() > 8 || !IsHexText(di)) {
+      error = "--di '" + args.Get("--di") + "' is not 8 hex digits";
+      return ceBadInput;
+    }
+  }
+  TIdentifierDlt cur;
+  fields.edtDS.Text = di;
+  IdentifierChanged(di, selected, cur, fields.edtDS.Hint);
+
+  const std::string len = args.Get("--len");
+  if (args.Has("--len") && (len.empty() || len.size() > 2 || !IsDecimalText(len))) {
+    error = "--len '" + len + "' is not a length of 1 or 2 decimal digits";
+    return ceBadInput;
+  }
+  fields.edtLen.Text = len;
+  const std::string data = Upper(args.Get("--data"));
+  if (!IsHexText(data)) {
+    error = "--data '" + args.Get("--data") + "' is not a row of (hex) digits";
+    return ceBadInput;
+  }
+  fields.edtData.Text = data;
+
+  TRouteTable route(static_cast<uint8_t>(MaxRelays));
+  const std::vector<std::string> relays = args.GetAll("--relay");
+  if (!relays.empty() && !selected.RelayAllowed) {
+    error = "--relay" + std::string(NotUsed) + cmd;
+    return ceBadInput;
+  }
+  if (relays.size() > MaxRelays) {
+    error = "at most 7 --relay addresses";
+    return ceBadInput;
+  }
+  for (const std::string& relay : relays) {
+    std::string padded;
+    if (!AddressOption("--relay", relay, padded, error)) return ceBadInput;
+    if (std::find(route.Addresses.begin(), route.Addresses.end(), padded) != route.Addresses.end()) {
+      error = "--relay " + padded + " occurs twice in the route";
+      return ceBadInput;
+    }
+    route.Addresses.push_back(padded);
+  }
+  route.SetEnabled(true);
+
+  TCtrlItem item = GetCtrlItem(fields);
+  ApplyCtrlItem(item, fields, cur);
+
+  // What the window would not have let the user type. Skipped when the identifier is unusable:
+  // composition reports that.
+  if (!(item.NeedsDI && di.size() != 8)) {
+    if (args.Has("--len") && !fields.edtLen.Enabled) {
+      error = "--len" + std::string(NotUsed) + cmd +
+              (item.Code == 0x14 ? " with an identifier from the catalogue" : "");
+      return ceBadInput;
+    }
+    if (!data.empty() && !fields.edtData.Enabled && fields.edtData.Text != data) {
+      error = fields.edtData.Text.empty() ? "--data" + std::string(NotUsed) + cmd
+                                          : "the data of " + di + " is fixed to " + fields.edtData.Text;
+      return ceBadInput;
+    }
+    if (fields.edtData.Enabled && fields.edtData.MaxLength > 0 &&
+        data.size() > static_cast<size_t>(fields.edtData.MaxLength)) {
+      error = "--data holds at most " + std::to_string(fields.edtData.MaxLength) + " digits for " + cmd;
+      return ceBadInput;
+    }
+  }
+
+  TBuildFailure why = bfNone;
+  if (!BuildFrame(item, fields, params, route, frame, &why)) {
+    error = "no frame: " + BuildFailureText(why);
+    return ceFailed;
+  }
+  return ceOk;
+}
+
+std::string FrameFieldLines(const TDltFrame& f) {
+  char ctrl[8];
+  std::snprintf(ctrl, sizeof ctrl, "%02XH", f.CtrlCode & 0xFF);
+  auto flag = [](bool b) { return b ? "1" : "0"; };
+  std::string out;
+  out += "Address=" + f.Address + "\n";
+  out += std::string("CtrlCode=") + ctrl + "\n";
+  out += "CmdName=" + f.CmdName + "\n";
+  out += std::string("NoReply=") + flag(f.NoReply) + "\n";
+  out += "RelayData=" + f.RelayData + "\n";
+  out += "RelayCount=" + std::to_string(f.RelayCount) + "\n";
+  out += "DI=" + f.DI + "\n";
+  out += "Password=" + f.Password + "\n";
+  out += "OperatorCode=" + f.OperatorCode + "\n";
+  out += "UserData=" + f.UserData + "\n";
+  out += "DataLen=" + std::to_string(f.DataLen) + "\n";
+  out += "DataField=" + f.DataField + "\n";
+  out += "TimeoutSec=" + std::to_string(f.TimeoutSec) + "\n";
+  out += std::string("RawFrame=") + flag(f.RawFrame) + "\n";
+  out += std::string("ViaCollector=") + flag(f.ViaCollector) + "\n";
+  return out;
+}
