@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -68,6 +70,14 @@ bool HungUp(int fd) {
   pollfd p{fd, POLLIN, 0};
   if (poll(&p, 1, 0) < 0) return false;
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Pseudo-terminal slaves (major 136..143) keep CS8 and no parity whatever is asked.
+bool IsPseudoTerminal(int fd) {
+  struct stat st{};
+  if (fstat(fd, &st) != 0) return false;
+  unsigned m = major(st.st_rdev);
+  return m >= 136 && m <= 143;
 }
 
 }  // namespace
@@ -213,7 +223,9 @@ int TSerialPort::Open(const std::string& port, const std::string& settings, int 
   }
   termios check{};
   if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed ||
-      (check.c_cflag & CSIZE) != size || (check.c_lflag & ICANON) != 0) {
+      (check.c_lflag & ICANON) != 0 ||
+      (!IsPseudoTerminal(fd) && ((check.c_cflag & CSIZE) != size ||
+                                 (check.c_cflag & PARENB) != (tio.c_cflag & PARENB)))) {
     return fail("Port " + port + " refused the settings " + settings);
   }
   if (ioctl(fd, TIOCEXCL) != 0) {
@@ -410,8 +422,13 @@ int TSerialPort::WaitReadable(int timeoutMs, std::string& error) {
     return FailLocked("wait", err, error);
   }
   if (fds[0].revents & POLLNVAL) return FailLocked("wait", EBADF, error);
+  if (fds[0].revents & (POLLHUP | POLLERR)) {
+    // A hung-up line may still hold bytes that arrived before; hand those over first.
+    int n = 0;
+    if (Fd == fd && ioctl(fd, FIONREAD, &n) == 0 && n > 0) return 1;
+    return FailLocked("wait", EIO, error);
+  }
   if (fds[0].revents & POLLIN) return 1;
-  if (fds[0].revents & (POLLHUP | POLLERR)) return FailLocked("wait", EIO, error);
   return 0;
 }
 

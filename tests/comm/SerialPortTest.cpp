@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "comm/CommTestUtil.h"
+#include "comm/PortList.h"
+#include "comm/SerialPort.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+class TTempDir {
+ public:
+  TTempDir() {
+    char templ[] = "/tmp/dlt_comm_XXXXXX";
+    Path = mkdtemp(templ) ? templ : "";
+  }
+  ~TTempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+  std::string Path;
+};
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Pty.Ok());
+    std::string error;
+    ASSERT_EQ(Port.Open(Pty.SlavePath, "9600,E,8,1", 0, error), 0) << error;
+  }
+  TTestPty Pty;
+  TSerialPort Port;
+};
+}  // namespace
+
+TEST(SerialPortOpenTest, RefusesMissingPortsNonPortsAndBadSettings) {
+  TSerialPort port;
+  std::string error;
+  EXPECT_EQ(port.Open("/dev/ttyDoesNotExist9", "9600,N,8,1", 1, error), 1);
+  EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+  EXPECT_FALSE(port.PortOpen());
+
+  TTempDir dir;
+  std::string file = dir.Path + "/plain";
+  std::ofstream(file) << "x";
+  EXPECT_EQ(port.Open(file, "9600,N,8,1", 1, error), 1);
+  EXPECT_NE(error.find("is not a serial port"), std::string::npos) << error;
+
+  TTestPty pty;
+  for (const char* bad : {"9600,X,8,1", "12345,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600", "", "abc,N,8,1"}) {
+    EXPECT_EQ(port.Open(pty.SlavePath, bad, 1, error), 1) << bad;
+    EXPECT_NE(error.find("Invalid port settings"), std::string::npos) << bad << ": " << error;
+    EXPECT_FALSE(port.PortOpen());
+  }
+  EXPECT_EQ(port.Open(pty.SlavePath, " 2400 , o , 7 , 1.5 ", 0, error), 0) << error;
+  EXPECT_EQ(port.InputMode(), 0);
+  EXPECT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 0, error), 1) << "already open";
+}
+
+// The port is held exclusively: a second opener, in this process or another, is refused until
+// the holder closes it.
+TEST_F(SerialPortTest, ASecondOpenerIsRefusedUntilThePortIsClosed) {
+  TSerialPort second;
+  std::string error;
+  EXPECT_EQ(second.Open(Pty.SlavePath, "9600,N,8,1", 1, error), 1);
+  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TSerialPort other;
+    std::string e;
+    _exit(other.Open(Pty.SlavePath, "9600,N,8,1", 1, e) == 1 && e.find("in use") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a second process opened the port";
+
+  ASSERT_EQ(Port.Close(error), 0) << error;
+  EXPECT_EQ(second.Open(Pty.SlavePath, "9600,N,8,1", 1, error), 0) << error;
+}
+
+// Raw mode in either input mode: control characters pass unchanged, nothing waits for a newline.
+TEST_F(SerialPortTest, BytesPassUnchangedInBothDirections) {
+  const std::vector<uint8_t> bytes = {0x68, 0x0D, 0x0A, 0x03, 0x11, 0x13, 0x7F, 0x00, 0xFF, 0x1A, 0x04};
+  Pty.Write(bytes);
+  std::string error;
+  ASSERT_TRUE(WaitUntil([&] { return Port.InBufferCount(error) == static_cast<int>(bytes.size()); }));
+  std::vector<uint8_t> got;
+  EXPECT_EQ(Port.Read(100, got, error), static_cast<int>(bytes.size()));
+  EXPECT_EQ(got, bytes);
+
+  ASSERT_EQ(Port.Write(bytes.data(), static_cast<int>(bytes.size()), error), 0) << error;
+  EXPECT_EQ(Pty.Read(bytes.size()), bytes);
+
+  Pty.Write({1, 2, 3});
+  ASSERT_TRUE(WaitUntil([&] { return Port.InBufferCount(error) == 3; }));
+  ASSERT_EQ(Port.DiscardInput(error), 0) << error;
+  EXPECT_EQ(Port.InBufferCount(error), 0);
+}
+
+TEST_F(SerialPortTest, WaitReadableEndsOnBytesOnInterruptOrAfterItsPeriod) {
+  auto t0 = Clock::now();
+  EXPECT_EQ(Port.WaitReadable(30), 0);
+  EXPECT_GE(MsSince(t0), 29);
+
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Pty.Write({0x68});
+  });
+  t0 = Clock::now();
+  EXPECT_EQ(Port.WaitReadable(5000), 1);
+  EXPECT_LT(MsSince(t0), 2000);
+  writer.join();
+  std::string error;
+  ASSERT_EQ(Port.DiscardInput(error), 0);
+
+  std::thread interrupter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Port.Interrupt();
+  });
+  t0 = Clock::now();
+  EXPECT_EQ(Port.WaitReadable(5000), 0);
+  EXPECT_LT(MsSince(t0), 2000);
+  interrupter.join();
+
+  // Closing from another thread ends a wait in progress instead of waiting for it.
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string e;
+    Port.Close(e);
+  });
+  t0 = Clock::now();
+  Port.WaitReadable(5000);
+  EXPECT_LT(MsSince(t0), 2000);
+  closer.join();
+  EXPECT_FALSE(Port.PortOpen());
+  EXPECT_EQ(Port.WaitReadable(10), -1);
+}
+
+// The other end goes away (a USB adapter pulled out, the pty master closed): every operation
+// fails at once with a message instead of waiting or spinning.
+TEST_F(SerialPortTest, AVanishedPeerMakesOperationsFail) {
+  Pty.CloseMaster();
+  auto t0 = Clock::now();
+  std::string error;
+  EXPECT_EQ(Port.WaitReadable(3000, error), -1);
+  EXPECT_LT(MsSince(t0), 1000);
+  EXPECT_NE(error.find("failed"), std::string::npos) << error;
+  EXPECT_EQ(Port.InBufferCount(error), -1);
+  EXPECT_FALSE(error.empty());
+  std::vector<uint8_t> got;
+  EXPECT_EQ(Port.Read(10, got, error), -1);
+  const uint8_t b = 0x68;
+  EXPECT_EQ(Port.Write(&b, 1, error), 1);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Port.Close(error), 0) << error;
+  EXPECT_FALSE(Port.PortOpen());
+}
+
+TEST(PortListTest, ListsLiveVirtualMeterLinksSortedWithoutLetterCase) {
+  TTempDir dir;
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  std::string saved = old ? old : "";
+  setenv("XDG_RUNTIME_DIR", dir.Path.c_str(), 1);
+  std::string folder = VirtualPortDir();
+  EXPECT_EQ(folder, dir.Path + "/dlt645-workbench");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  TTestPty pty;
+  ASSERT_EQ(symlink(pty.SlavePath.c_str(), (folder + "/b-meter").c_str()), 0);
+  ASSERT_EQ(symlink(pty.SlavePath.c_str(), (folder + "/A-meter").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/gone-forever", (folder + "/dangling").c_str()), 0);
+
+  std::vector<std::string> list = {"stale entry"};
+  ListComPorts(list);
+  auto a = std::find(list.begin(), list.end(), folder + "/A-meter");
+  auto b = std::find(list.begin(), list.end(), folder + "/b-meter");
+  ASSERT_NE(a, list.end());
+  ASSERT_NE(b, list.end());
+  EXPECT_LT(a, b);
+  EXPECT_EQ(std::find(list.begin(), list.end(), folder + "/dangling"), list.end());
+  EXPECT_EQ(std::find(list.begin(), list.end(), "stale entry"), list.end());
+  for (const auto& p : list) {
+    if (p.rfind("/dev/ttyS", 0) == 0) {
+      struct stat st{};
+      EXPECT_EQ(stat(p.c_str(), &st), 0) << p;
+    }
+  }
+
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(VirtualPortDir(), "/tmp/dlt645-workbench-" + std::to_string(getuid()));
+  if (!saved.empty()) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
