@@ -209,9 +209,10 @@ bool ReplaceFile(const std::string& path, const std::string& data, std::string& 
     return false;
   }
   std::size_t slash = target.rfind('/');
-  std::string dir = (slash == std::string::npos) ? std::string(".") : target.substr(0, slash);
+  std::string dir = (slash == std::string::npos) ? std::string(".")
+                    : (slash == 0)               ? std::string(1, '/')
+                                                 : target.substr(0, slash);
   std::string base = (slash == std::string::npos) ? target : target.substr(slash + 1);
-  if (dir.empty()) dir = "/";
 
   static std::atomic<unsigned> counter{0};
   std::string temp;

@@ -14,14 +14,8 @@ TKvBase::TKvBase(const std::string& folder) : IniFile(folder + "/" + FileName) {
 std::string TKvBase::FilePath() const { return IniFile.FileName(); }
 
 TDltParam::TDltParam(const std::string& folder) : TKvBase(folder) {
-  ComInfo.Port = "COM1";
-  ComInfo.BaudRate = "9600";
-  ComInfo.Parity = "None";
-  ComInfo.DataBits = "8";
-  ComInfo.StopBits = "1";
-  ComInfo.InputMode = "1";
   ComInfo.Opened = false;
-  Load();
+  Load();  // every other field gets its value or its default here
 }
 
 TPreamble TDltParam::GetPreamble() const {
