@@ -115,7 +115,7 @@ struct TVirtualMeter::TImpl {
   bool Pause(int ms, const std::stop_token& stop) {
     auto until = TClock::now() + std::chrono::milliseconds(ms);
     while (!stop.stop_requested()) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - TClock::now()).count();
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(until - TClock::now()).count();
       if (left <= 0) return true;
       pollfd wake{Wake[0], POLLIN, 0};
       ::poll(&wake, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
@@ -244,7 +244,7 @@ struct TVirtualMeter::TImpl {
       int timeout = Input.Empty() ? 200 : 50;
       auto now = TClock::now();
       for (const TScheduled& s : Scheduled) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s.Due - now).count() + 1;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(s.Due - now).count();
         timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
       }
       pollfd fds[2] = {{Master, POLLIN, 0}, {Wake[0], POLLIN, 0}};
