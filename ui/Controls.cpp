@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -37,11 +39,28 @@ QString TFilterEdit::FilterText(const QString& text) const {
   return result;
 }
 
+int TFilterEdit::Room() const {
+  if (MaxLength <= 0) return 1 << 30;
+  return qMax(0, MaxLength - int(text().size()) + int(selectedText().size()));
+}
+
 void TFilterEdit::FilteredPaste() {
   if (isReadOnly()) return;
   QString text = FilterText(QApplication::clipboard()->text());
+  text.remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
   if (UpperCase) text = text.toUpper();
-  insert(text);
+  insert(text.left(Room()));
+}
+
+void TFilterEdit::inputMethodEvent(QInputMethodEvent* event) {
+  const QString commit = event->commitString();
+  if (!commit.isEmpty() && commit.size() > Room()) {
+    QInputMethodEvent cut(event->preeditString(), event->attributes());
+    cut.setCommitString(commit.left(Room()), event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&cut);
+    return;
+  }
+  QLineEdit::inputMethodEvent(event);
 }
 
 namespace {
@@ -62,7 +81,7 @@ bool IsCharacterKey(const QKeyEvent* event) {
 }  // namespace
 
 void TFilterEdit::keyPressEvent(QKeyEvent* event) {
-  if (event->matches(QKeySequence::Paste) && Filter) {
+  if (event->matches(QKeySequence::Paste) && (Filter || MaxLength > 0)) {
     FilteredPaste();
     event->accept();
     return;
@@ -76,6 +95,12 @@ void TFilterEdit::keyPressEvent(QKeyEvent* event) {
       return;
     }
   }
+  // A key that inserts text needs room for it; Backspace makes room.
+  if (IsCharacterKey(event) && event->key() != Qt::Key_Backspace && event->text()[0].unicode() >= 0x20 &&
+      int(event->text().size()) > Room()) {
+    event->accept();
+    return;
+  }
   if (UpperCase && IsCharacterKey(event) && event->text() != event->text().toUpper()) {
     QKeyEvent upper(event->type(), event->key(), event->modifiers(), event->text().toUpper(),
                     event->isAutoRepeat(), event->count());
@@ -88,7 +113,10 @@ void TFilterEdit::keyPressEvent(QKeyEvent* event) {
 
 void TFilterEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  emit exited();
+  // Leaving the field for another control of the window; not the window losing its activation
+  // (a message box opening over it) or a pop-up menu.
+  if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    emit exited();
 }
 
 void TFilterEdit::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -99,7 +127,7 @@ void TFilterEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 void TFilterEdit::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createStandardContextMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  if (Filter) {
+  if (Filter || MaxLength > 0) {
     if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
       disconnect(paste, &QAction::triggered, nullptr, nullptr);
       connect(paste, &QAction::triggered, this, &TFilterEdit::FilteredPaste);

@@ -18,6 +18,8 @@ class TFilterEdit : public QLineEdit {
   explicit TFilterEdit(QWidget* parent = nullptr);
   void SetKeyFilter(TKeyFilter filter) { Filter = filter; }
   void SetUpperCase(bool value);
+  void SetMaxLength(int value) { MaxLength = value; }  // 0: no limit
+  int MaxLengthLimit() const { return MaxLength; }
   // Pastes the clipboard's text, keeping only the characters the key filter lets through.
   void FilteredPaste();
 
@@ -30,11 +32,14 @@ class TFilterEdit : public QLineEdit {
   void focusOutEvent(QFocusEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
 
  private:
   QString FilterText(const QString& text) const;
   void KeepUpperCase();
+  int Room() const;  // characters that may still be typed over the selection
 
+  int MaxLength = 0;
   TKeyFilter Filter = nullptr;
   bool UpperCase = false;
 };

@@ -69,7 +69,7 @@ TEST(PromptForm, ShowPromptShowsWarningAndWaitsForOk) {
   box.imgWarning->hide();
   QString caption, text;
   bool warningShown = false, informationShown = true;
-  WhenModal([&](QWidget* modal) {
+  TModalAnswer answer([&](QWidget* modal) {
     ASSERT_EQ(modal, &box);
     caption = box.windowTitle();
     text = box.lbPrompt->text();
@@ -89,14 +89,13 @@ TEST(PromptForm, ShowPromptShowsWarningAndWaitsForOk) {
 
 TEST(PromptForm, EnterClosesTheBoxWithoutTheProgramsBox) {
   ASSERT_EQ(PromptForm, nullptr);
-  auto fired = std::make_shared<bool>(false);
-  QString text;
-  WhenModal([&](QWidget* modal) {
+    QString text;
+  TModalAnswer answer([&](QWidget* modal) {
     text = modal->findChild<QLabel*>(QStringLiteral("lbPrompt"))->text();
     QTest::keyClick(modal, Qt::Key_Return);
-  }, fired);
+  });
   ShowPrompt(QString::fromUtf8(Txt::PortInvalid));
-  EXPECT_TRUE(*fired);
+  EXPECT_TRUE(answer.Fired());
   EXPECT_EQ(text, QString::fromUtf8(Txt::PortInvalid));
 }
 
@@ -129,9 +128,8 @@ TEST(AboutBox, ShowsStartTimeRunningTimeAndTitle) {
   TfrmAbout about;
   about.StartTime = QDateTime(QDate(2026, 12, 8), QTime(13, 5, 26));
   about.RunSeconds = 3725;
-  auto fired = std::make_shared<bool>(false);
-  QString start, run, name, caption;
-  WhenModal([&](QWidget* modal) {
+    QString start, run, name, caption;
+  TModalAnswer answer([&](QWidget* modal) {
     ASSERT_EQ(modal, &about);
     start = about.lbStartTime->text();
     run = about.lbRunTime->text();
@@ -139,9 +137,9 @@ TEST(AboutBox, ShowsStartTimeRunningTimeAndTitle) {
     caption = about.windowTitle();
     EXPECT_EQ(about.pos(), ExpectedCentre(about));
     about.btnOK->click();
-  }, fired);
+  });
   EXPECT_EQ(about.exec(), QDialog::Accepted);
-  ASSERT_TRUE(*fired);
+  ASSERT_TRUE(answer.Fired());
   EXPECT_EQ(start, QString::fromUtf8(Txt::StartTimeLabel) + QStringLiteral("2026-12-08 13:05:26"));
   EXPECT_EQ(run, QString::fromUtf8(Txt::RunTimeLabel) + QString::fromStdString(RunningTimeText(3725)));
   EXPECT_EQ(name, TfrmAbout::AppTitle());
