@@ -29,16 +29,11 @@ std::string XdgFolder(const char* variable, const char* fallback) {
   return HomeFolder() + "/" + fallback;
 }
 
-std::string WritableExecutableFolder() {
-  std::string folder = ExecutableFolder();
-  if (!folder.empty() && ::access(folder.c_str(), W_OK) == 0) return folder;
-  return {};
-}
-
-std::string PrivateFolder(const char* variable, const char* fallback) {
-  std::string folder = WritableExecutableFolder();
-  if (!folder.empty()) return folder;
-  folder = XdgFolder(variable, fallback) + "/" + AppName;
+std::string PrivateFolder(const std::string& executableFolder, const char* variable,
+                          const char* fallback) {
+  if (IsFolder(executableFolder) && ::access(executableFolder.c_str(), W_OK) == 0)
+    return executableFolder;
+  std::string folder = XdgFolder(variable, fallback) + "/" + AppName;
   MakeFolders(folder);
   return folder;
 }
@@ -67,6 +62,14 @@ bool MakeFolders(const std::string& path) {
   return IsFolder(path);
 }
 
-std::string SettingsFolder() { return PrivateFolder("XDG_CONFIG_HOME", ".config"); }
+std::string SettingsFolderFor(const std::string& executableFolder) {
+  return PrivateFolder(executableFolder, "XDG_CONFIG_HOME", ".config");
+}
 
-std::string LogFolderParent() { return PrivateFolder("XDG_STATE_HOME", ".local/state"); }
+std::string LogFolderParentFor(const std::string& executableFolder) {
+  return PrivateFolder(executableFolder, "XDG_STATE_HOME", ".local/state");
+}
+
+std::string SettingsFolder() { return SettingsFolderFor(ExecutableFolder()); }
+
+std::string LogFolderParent() { return LogFolderParentFor(ExecutableFolder()); }

@@ -10,5 +10,8 @@ std::string ExecutableFolder();
 std::string SettingsFolder();
 // The folder that holds the folder "log"; created when missing.
 std::string LogFolderParent();
+// The choices of SettingsFolder and LogFolderParent for a given executable folder.
+std::string SettingsFolderFor(const std::string& executableFolder);
+std::string LogFolderParentFor(const std::string& executableFolder);
 // Creates `path` and its missing parents; true when it exists as a folder afterwards.
 bool MakeFolders(const std::string& path);
