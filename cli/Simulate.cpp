@@ -1,0 +1,163 @@
+// `dlt645 simulate`: runs the virtual meter in the foreground on a pseudo-terminal, with a
+// well-known link that the workbench's port list offers.
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/Command.h"
+#include "comm/PortList.h"
+#include "sim/VirtualMeter.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: dlt645 simulate [OPTIONS]\n"
+    "\n"
+    "Runs a virtual DL/T 645-2007 meter on a pseudo-terminal until Ctrl+C (SIGINT) or SIGTERM.\n"
+    "It prints the path to open; while it runs, a link to that path is kept in the folder the\n"
+    "workbench's port list searches (meter-ADDRESS), so the parameter dialog offers it.\n"
+    "\n"
+    "The meter answers reads of every catalogue identifier, writes with the password, the\n"
+    "address, baud-rate, password and clear commands, follow-up reads (load records 06xxxxxx),\n"
+    "broadcasts (999999999999, no reply), the wildcard AAAAAAAAAAAA (13H, 15H), relayed frames\n"
+    "and frames through a collector. Text lines ending in CR get text answers: AT -> OK,\n"
+    "ATI -> identification, AT+ECHO=text -> text, AT+SLOW -> \"Please wait.....\" and later\n"
+    "the result, anything else -> ERROR.\n"
+    "\n"
+    "Options:\n"
+    "  --address ADDR    meter address, 12 decimal digits (default 000000000001)\n"
+    "  --password P      password, 8 hex digits, most significant first (default 26404915)\n"
+    "  --collector ADDR  address of the collector in front of the meter (default 000000009999)\n"
+    "  --link PATH       make this link instead of the default one\n"
+    "  --delay MS        wait MS milliseconds before each reply (0..60000)\n"
+    "  --preamble N      FE bytes before each reply (0..16, default 4)\n"
+    "  --slow MS         delay of the AT+SLOW result (default 5000)\n"
+    "  --fault F         add a fault, repeatable: noise (random bytes with a stray 68H before\n"
+    "                    the reply), split (the reply in 3 pieces 50 ms apart), badsum (wrong\n"
+    "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
+    "                    bytes before the reply)\n"
+    "  --verbose         print one line per request and per reply\n"
+    "\n"
+    "Exit status: 0 after a clean stop; 1 the meter could not start; 2 bad options.\n";
+
+bool AllDigits(const std::string& text, size_t length, bool hex) {
+  if (text.size() != length) return false;
+  for (char c : text) {
+    bool ok = (c >= '0' && c <= '9') || (hex && ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')));
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ParseInt(const std::string& text, int low, int high, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  value = std::stoi(text);
+  return value >= low && value <= high;
+}
+
+// mkdir -p, owner only.
+bool MakeFolder(const std::string& path, std::string& error) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = "cannot create " + part + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "dlt645 simulate: %s\n", message.c_str());
+  return code;
+}
+
+int RunSimulate(const std::vector<std::string>& args) {
+  TCliArgs parsed;
+  std::string error;
+  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault"},
+                    {"--verbose"}, error))
+    return Fail(ceBadInput, error);
+  if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
+
+  TMeterOptions options;
+  options.Address = parsed.Get("--address", options.Address);
+  options.Password = parsed.Get("--password", options.Password);
+  options.CollectorAddress = parsed.Get("--collector", options.CollectorAddress);
+  if (!AllDigits(options.Address, 12, false) || options.Address == "999999999999")
+    return Fail(ceBadInput, "--address needs 12 decimal digits (not 999999999999)");
+  if (!AllDigits(options.Password, 8, true)) return Fail(ceBadInput, "--password needs 8 hex digits");
+  if (!AllDigits(options.CollectorAddress, 12, false)) return Fail(ceBadInput, "--collector needs 12 decimal digits");
+  if (parsed.Has("--delay") && !ParseInt(parsed.Get("--delay"), 0, 60000, options.Faults.DelayMs))
+    return Fail(ceBadInput, "--delay needs milliseconds from 0 to 60000");
+  if (parsed.Has("--preamble") && !ParseInt(parsed.Get("--preamble"), 0, 16, options.PreambleCount))
+    return Fail(ceBadInput, "--preamble needs a count from 0 to 16");
+  if (parsed.Has("--slow") && !ParseInt(parsed.Get("--slow"), 0, 600000, options.SlowCommandMs))
+    return Fail(ceBadInput, "--slow needs milliseconds from 0 to 600000");
+  for (const std::string& fault : parsed.GetAll("--fault")) {
+    TMeterFaults& f = options.Faults;
+    if (fault == "noise") f.Noise = true;
+    else if (fault == "split") {
+      f.SplitPieces = 3;
+      f.SplitPauseMs = 50;
+    }
+    else if (fault == "badsum") f.BadChecksum = true;
+    else if (fault == "badend") f.BadEndByte = true;
+    else if (fault == "silent") f.NoReply = true;
+    else if (fault == "garbage") f.GarbageBurstBytes = 32;
+    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage)");
+  }
+  if (parsed.Has("--link")) {
+    options.LinkPath = parsed.Get("--link");
+    if (options.LinkPath.empty()) return Fail(ceBadInput, "--link needs a path");
+  } else {
+    std::string folder = VirtualPortDir();
+    if (!MakeFolder(folder, error)) return Fail(ceFailed, error);
+    options.LinkPath = folder + "/meter-" + options.Address;
+  }
+
+  // The signals are taken by sigwait below; the meter's thread inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  TVirtualMeter meter(options);
+  if (parsed.Has("--verbose")) {
+    auto print = std::make_shared<std::mutex>();
+    meter.SetTrace([print](const std::string& line) {
+      std::lock_guard lock(*print);
+      std::fprintf(stdout, "%s\n", line.c_str());
+      std::fflush(stdout);
+    });
+  }
+  if (!meter.Start(error)) return Fail(ceFailed, error);
+  std::printf("Virtual meter %s on %s\nLink: %s\nPress Ctrl+C to stop.\n", options.Address.c_str(),
+              meter.PortPath().c_str(), options.LinkPath.c_str());
+  std::fflush(stdout);
+
+  int signal = 0;
+  while (sigwait(&stopSignals, &signal) != 0) {
+  }
+  meter.Stop();
+  std::printf("Stopped (%s), %d replies sent.\n", strsignal(signal), meter.RepliesSent());
+  std::fflush(stdout);
+  return ceOk;
+}
+
+const TCliRegistrar kRegistrar({"simulate", "run a virtual meter on a pseudo-terminal", kHelp, RunSimulate});
+
+}  // namespace
