@@ -1,0 +1,197 @@
+// `dlt645 simulate` as a user runs it: it prints where the meter is, keeps its link while it
+// runs, answers on it, and ends cleanly on SIGINT or SIGTERM.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/cli/RunProcess.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
+
+// Read of 00010000 from meter 000000000001.
+const std::vector<uint8_t> ReadEnergy = {0x68, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68,
+                                         0x11, 0x04, 0x33, 0x33, 0x34, 0x33, 0xB3, 0x16};
+
+// A long-running child with its standard output on a pipe.
+class TBackground {
+ public:
+  TBackground(const std::vector<std::string>& argv, const std::string& runtimeDir) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtimeDir};
+    for (char** e = environ; *e; ++e)
+      if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0) env.push_back(*e);
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    Pid = ::fork();
+    if (Pid == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(out[1], STDERR_FILENO);
+      ::execve(args[0], args.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    Out = out[0];
+  }
+  ~TBackground() {
+    if (Pid > 0) {
+      ::kill(Pid, SIGKILL);
+      ::waitpid(Pid, nullptr, 0);
+    }
+    if (Out >= 0) ::close(Out);
+  }
+
+  // Reads the output until it holds `text`; false after `ms`.
+  bool WaitFor(const std::string& text, int ms = 5000) {
+    auto end = TClock::now() + std::chrono::milliseconds(ms);
+    while (Text.find(text) == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
+      if (left <= 0) return false;
+      pollfd in{Out, POLLIN, 0};
+      if (::poll(&in, 1, static_cast<int>(left)) <= 0) return false;
+      char chunk[512];
+      ssize_t n = ::read(Out, chunk, sizeof chunk);
+      if (n <= 0) return false;
+      Text.append(chunk, static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  // The value after `label` on its line.
+  std::string Field(const std::string& label) const {
+    size_t at = Text.find(label);
+    if (at == std::string::npos) return "";
+    at += label.size();
+    return Text.substr(at, Text.find('\n', at) - at);
+  }
+
+  // Sends `signal` and returns the exit status, or -1 if the child does not end within `ms`.
+  int Stop(int signal, int ms = 5000) {
+    ::kill(Pid, signal);
+    auto end = TClock::now() + std::chrono::milliseconds(ms);
+    while (TClock::now() < end) {
+      int status = 0;
+      if (::waitpid(Pid, &status, WNOHANG) == Pid) {
+        Pid = -1;
+        WaitFor("\x01", 200);  // collect the last words
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      ::usleep(10000);
+    }
+    return -1;
+  }
+
+  pid_t Pid = -1;
+  int Out = -1;
+  std::string Text;
+};
+
+// Opens the port, sends `request` and returns what comes back within `ms`.
+std::vector<uint8_t> Exchange(const std::string& path, const std::vector<uint8_t>& request, int ms = 500) {
+  std::vector<uint8_t> reply;
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return reply;
+  termios tio{};
+  ::tcgetattr(fd, &tio);
+  ::cfmakeraw(&tio);
+  ::tcsetattr(fd, TCSANOW, &tio);
+  if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    auto end = TClock::now() + std::chrono::milliseconds(ms);
+    while (TClock::now() < end) {
+      pollfd in{fd, POLLIN, 0};
+      if (::poll(&in, 1, 50) <= 0) continue;
+      uint8_t chunk[256];
+      ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n > 0) reply.insert(reply.end(), chunk, chunk + n);
+      if (!reply.empty() && reply.back() == 0x16) break;
+    }
+  }
+  ::close(fd);
+  return reply;
+}
+
+class SimulateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/dlt645-simulate-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    Dir = pattern;
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+  std::string Dir;
+};
+
+TEST_F(SimulateTest, KeepsItsLinkWhileRunningAndEndsCleanlyOnSigint) {
+  TBackground sim({DLT645_BIN, "simulate"}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  std::string link = Dir + "/dlt645-workbench/meter-000000000001";
+  EXPECT_EQ(sim.Field("Link: "), link);
+  std::string pty = sim.Field("Virtual meter 000000000001 on ");
+  EXPECT_EQ(pty.rfind("/dev/pts/", 0), 0u) << sim.Text;
+  ASSERT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link).string(), pty);
+
+  std::vector<uint8_t> reply = Exchange(link, ReadEnergy);
+  ASSERT_EQ(reply.size(), 4u + 20u);
+  EXPECT_EQ(reply[0], 0xFE);
+  EXPECT_EQ(reply[4 + 8], 0x91);
+
+  EXPECT_EQ(sim.Stop(SIGINT), 0) << sim.Text;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_NE(sim.Text.find("Stopped"), std::string::npos);
+}
+
+TEST_F(SimulateTest, OptionsShapeTheMeterAndSigtermEndsIt) {
+  std::string link = Dir + "/my-meter";
+  TBackground sim({DLT645_BIN, "simulate", "--address", "000000000001", "--link", link, "--preamble", "0", "--verbose"},
+                  Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  std::vector<uint8_t> reply = Exchange(link, ReadEnergy);
+  ASSERT_EQ(reply.size(), 20u);
+  EXPECT_EQ(reply[0], 0x68);
+  EXPECT_TRUE(sim.WaitFor("request  68 01 00")) << sim.Text;
+  EXPECT_TRUE(sim.WaitFor("reply    68 01 00")) << sim.Text;
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(SimulateTest, SilentFaultMeansNoReply) {
+  TBackground sim({DLT645_BIN, "simulate", "--fault", "silent", "--link", Dir + "/m"}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  EXPECT_TRUE(Exchange(Dir + "/m", ReadEnergy, 300).empty());
+  EXPECT_EQ(sim.Stop(SIGINT), 0);
+}
+
+TEST_F(SimulateTest, BadOptionsAreRefused) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--address", "12345"}, {"--password", "XYZ"}, {"--fault", "bogus"},
+        {"--preamble", "99"}, {"--delay", "-1"}, {"--nonsense"}, {"extra"}}) {
+    std::vector<std::string> argv = {DLT645_BIN, "simulate"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    TProcessResult result = RunProcess(argv, 5000);
+    EXPECT_EQ(result.ExitCode, 2) << args[0] << ": " << result.Err;
+    EXPECT_FALSE(result.Err.empty());
+  }
+  TProcessResult help = RunProcess({DLT645_BIN, "simulate", "--help"});
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_NE(help.Out.find("--fault"), std::string::npos);
+}
+
+}  // namespace
