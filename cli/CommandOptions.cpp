@@ -136,12 +136,10 @@ bool PreambleOption(const std::string& text, TPreamble& preamble, std::string& e
 // The preamble byte as the channel will send it: LC read as hex, two uppercase digits.
 bool NormalisePreamble(TPreamble& preamble, std::string& error) {
   if (!preamble.UseLC || preamble.LCCount <= 0) return true;
-  const std::string lc = preamble.LC;
-  if (lc.empty() || lc.size() > 2 || !IsHexText(lc)) {
-    error = "the settings' preamble byte LC '" + lc + "' is not hexadecimal";
+  if (!PreambleByteText(preamble.LC, preamble.LC)) {
+    error = "the settings' preamble byte LC '" + preamble.LC + "' is not hexadecimal";
     return false;
   }
-  preamble.LC = Upper(lc.size() == 1 ? "0" + lc : lc);
   return true;
 }
 

@@ -416,12 +416,24 @@ void IdentifierChanged(const std::string& text, const TCtrlItem& item, TIdentifi
     hint.clear();
 }
 
+bool PreambleByteText(const std::string& lc, std::string& text) {
+  if (lc.empty() || lc.size() > 8 || !IsHexText(lc)) return false;
+  uint32_t value = 0;
+  for (char c : lc) value = value * 16 + static_cast<uint32_t>(HexDigit(c));
+  const uint8_t byte = static_cast<uint8_t>(value & 0xFF);
+  text = TStringUtil::BytesToHex(&byte, 1);
+  return true;
+}
+
 std::string PreviewText(const uint8_t* bytes, int count, bool useLC, const std::string& lc, int lcCount) {
   std::string text;
   if (useLC) {
+    std::string shown = lc;
+    PreambleByteText(lc, shown);
+    if (shown.size() > 8) shown.resize(8);  // a hand-edited text is shown, not multiplied in full
     const int n = std::clamp(lcCount, 0, MaxPreviewPreamble);
-    text.reserve(static_cast<size_t>(n) * (lc.size() + 1) + 3 * static_cast<size_t>(std::max(count, 0)));
-    for (int i = 0; i < n; ++i) text += lc + " ";
+    text.reserve(static_cast<size_t>(n) * (shown.size() + 1) + 3 * static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < n; ++i) text += shown + " ";
   }
   if (bytes && count > 0) text += TStringUtil::BytesToHexSpaced(bytes, count);
   return text;

@@ -77,6 +77,12 @@ void IdentifierChanged(const std::string& text, const TCtrlItem& item, TIdentifi
 // The preview shows at most this many preamble bytes; the parameter dialog allows 0..9.
 constexpr int MaxPreviewPreamble = 255;
 
-// The text that goes on the line for a packed frame: with `useLC`, `lc` and a blank `lcCount`
-// times (bounded by MaxPreviewPreamble), then every byte as two hex digits and a blank.
+// The preamble byte as the channel sends it: `lc` (1 to 8 hex digits) read as a number, its low
+// byte as two uppercase hex digits. False when `lc` is not such a number; the channel then
+// refuses to send.
+bool PreambleByteText(const std::string& lc, std::string& text);
+
+// The text that goes on the line for a packed frame: with `useLC`, the preamble byte
+// (PreambleByteText, or `lc` as it stands when it is not hex) and a blank `lcCount` times
+// (bounded by MaxPreviewPreamble), then every byte as two hex digits and a blank.
 std::string PreviewText(const uint8_t* bytes, int count, bool useLC, const std::string& lc, int lcCount);

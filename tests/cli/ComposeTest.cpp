@@ -125,6 +125,11 @@ TEST_F(ComposeCliTest, SettingsFileGivesPasswordOperatorCollectorAndPreamble) {
   EXPECT_EQ(r.Out, Expected("000000000077", 0x1A, "00000010" "3030E2B2" "050000000000"));
   // The collector is not used when reading the address.
   EXPECT_EQ(Compose({"--cmd", "read-address", "--settings", setup}).Out, Expected("AAAAAAAAAAAA", 0x13, "", "FE FE "));
+  // A preamble byte the channel could not send is refused.
+  const std::string bad = WriteSettings("bad.ini", {"USELC=1", "LC=XY", "LCCOUNT=2"});
+  r = Compose({"--cmd", "clear-meter", "--address", "5", "--settings", bad});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_EQ(r.Out, "");
   // No settings: the defaults of a new installation, no preamble.
   EXPECT_EQ(Compose({"--cmd", "clear-meter", "--address", "5", "--preamble", "e:3"}).Out,
             Expected("000000000005", 0x1A, Psw + Operator, "0E 0E 0E "));

@@ -525,4 +525,12 @@ TEST(ComposePreview, PreambleInFrontOfTheFrame) {
   const std::string huge = PreviewText(bytes, 2, true, "FE", 2000000000);
   EXPECT_EQ(huge.size(), 3u * MaxPreviewPreamble + 6);
   EXPECT_EQ(huge.substr(huge.size() - 9), "FE 68 16 ");
+  // The byte the channel sends for a hand-edited LC; text that is no number stays as it is.
+  EXPECT_EQ(PreviewText(bytes, 2, true, "fe", 2), "FE FE 68 16 ");
+  EXPECT_EQ(PreviewText(bytes, 2, true, "E", 1), "0E 68 16 ");
+  EXPECT_EQ(PreviewText(bytes, 2, true, "1FE", 1), "FE 68 16 ");
+  EXPECT_EQ(PreviewText(bytes, 2, true, "ZZ", 1), "ZZ 68 16 ");
+  std::string byte;
+  EXPECT_FALSE(PreambleByteText("", byte));
+  EXPECT_FALSE(PreambleByteText("123456789", byte));
 }
