@@ -201,6 +201,13 @@ int TSerialPort::Open(const std::string& port, const std::string& settings, int 
   tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  // A pseudo-terminal has no line: it keeps 8 data bits and no parity whatever is asked, and
+  // asking for them makes the settings call fail. Its other end never sees a parity bit anyway.
+  const bool pty = IsPseudoTerminal(fd);
+  if (pty) {
+    dataBits = 8;
+    parity = 'N';
+  }
   tcflag_t size = dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
   tio.c_cflag |= size;
   switch (parity) {
@@ -224,7 +231,7 @@ int TSerialPort::Open(const std::string& port, const std::string& settings, int 
   termios check{};
   if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed ||
       (check.c_lflag & ICANON) != 0 ||
-      (!IsPseudoTerminal(fd) && ((check.c_cflag & CSIZE) != size ||
+      (!pty && ((check.c_cflag & CSIZE) != size ||
                                  (check.c_cflag & PARENB) != (tio.c_cflag & PARENB)))) {
     return fail("Port " + port + " refused the settings " + settings);
   }

@@ -1,0 +1,151 @@
+// `dlt645 send` as a user runs it, against the virtual meter on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <thread>
+
+#include "comm/SerialPort.h"
+#include "sim/VirtualMeter.h"
+#include "tests/cli/RunProcess.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+const std::vector<uint8_t> kReadVoltage = {0x68, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68,
+                                           0x11, 0x04, 0x33, 0x34, 0x34, 0x35, 0xB6, 0x16};
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class SendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(Meter.Start(error)) << error;
+  }
+  TProcessResult Send(std::vector<std::string> args) {
+    args.insert(args.begin(), {DLT645_BIN, "send", "--port", Meter.PortPath()});
+    return RunProcess(args, 20000);
+  }
+  void Faults(bool noReply, bool badSum = false) {
+    TMeterFaults f;
+    f.NoReply = noReply;
+    f.BadChecksum = badSum;
+    Meter.SetFaults(f);
+  }
+  TVirtualMeter Meter{TMeterOptions{}};
+};
+}  // namespace
+
+TEST_F(SendTest, AComposedReadIsAnsweredAndDecoded) {
+  auto r = Send({"--cmd", "read", "--address", "1", "--di", "02010100", "--preamble", "FE:4"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Out.find("Sent=FE FE FE FE 68 01 00 00 00 00 00 68 11 04 33 34 34 35 B6 16 \n"),
+            std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\nReply=68 01 00 00 00 00 00 68 91 "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\nAddress=000000000001\n"), std::string::npos);
+  EXPECT_NE(r.Out.find("\nFuncCode=11\n"), std::string::npos);
+  EXPECT_NE(r.Out.find("\nData=00010102"), std::string::npos);
+  EXPECT_NE(r.Out.find("\nRoundTripMs="), std::string::npos);
+  EXPECT_NE(r.Out.find("\nResult=成功\n"), std::string::npos);
+  std::vector<uint8_t> wire = {0xFE, 0xFE, 0xFE, 0xFE};
+  wire.insert(wire.end(), kReadVoltage.begin(), kReadVoltage.end());
+  EXPECT_EQ(Meter.ReceivedBytes(), wire);
+}
+
+// A typed frame goes out without preamble; its checksum and end byte are added as the main
+// window adds them, unless the typed text already is a whole frame.
+TEST_F(SendTest, ATypedFrameIsSentWithoutPreamble) {
+  auto r = Send({"--settings", "2400,E,8,1", "--frame", "68 01 00 00 00 00 00 68 11 04 33 34 34 35"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(Meter.ReceivedBytes(), kReadVoltage);
+  Meter.ClearReceived();
+  r = Send({"--frame", "680100000000006811043334343 5B616"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(Meter.ReceivedBytes(), kReadVoltage);
+  EXPECT_NE(r.Out.find("Result=成功"), std::string::npos);
+}
+
+TEST_F(SendTest, CountPrintsRoundTripStatistics) {
+  auto r = Send({"--frame", "68010000000000681104333434 35", "--count", "20"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Out.find("Exchanges=20\n"), std::string::npos) << r.Out;
+  for (const char* key : {"RoundTripMinMs=", "RoundTripMedianMs=", "RoundTripMaxMs="}) {
+    EXPECT_NE(r.Out.find(key), std::string::npos) << key;
+  }
+  EXPECT_EQ(Meter.RepliesSent(), 20);
+}
+
+TEST_F(SendTest, NoReplyInTimeExitsTwoAndAnInvalidReplyExitsOne) {
+  Faults(true);
+  auto t0 = Clock::now();
+  auto r = Send({"--cmd", "read", "--address", "1", "--di", "02010100", "--timeout", "1"});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_NE(r.Err.find("等待数据回应超时！"), std::string::npos) << r.Err;
+  EXPECT_GE(Clock::now() - t0, std::chrono::seconds(1));
+
+  Faults(false, true);
+  r = Send({"--cmd", "read", "--address", "1", "--di", "02010100"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("收到无效数据报文：68 01 00 00 00 00 00 68 91 "), std::string::npos) << r.Err;
+}
+
+TEST_F(SendTest, CtrlCStopsTheWaitWithExitThree) {
+  Faults(true);
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  std::string port = Meter.PortPath();
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(err[1], STDERR_FILENO);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    execl(DLT645_BIN, DLT645_BIN, "send", "--port", port.c_str(), "--frame", "68010000000000681104333434 35",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(err[1]);
+  ASSERT_TRUE(WaitFor([&] { return Meter.ReceivedBytes().size() >= 16; }, 5000));
+  auto t0 = Clock::now();
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(err[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(err[0]);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_NE(text.find("通信被中断！"), std::string::npos) << text;
+}
+
+// A port held by another program and a missing port are refused with exit 1 and the reason.
+TEST_F(SendTest, ABusyOrMissingPortExitsOne) {
+  TSerialPort holder;
+  std::string error;
+  ASSERT_EQ(holder.Open(Meter.PortPath(), "9600,N,8,1", 1, error), 0) << error;
+  auto r = Send({"--frame", "6816"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("in use"), std::string::npos) << r.Err;
+  EXPECT_TRUE(Meter.ReceivedBytes().empty());
+  holder.Close(error);
+
+  r = RunProcess({DLT645_BIN, "send", "--port", "/dev/ttyMissing7", "--frame", "6816"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("does not exist"), std::string::npos) << r.Err;
+
+  r = RunProcess({DLT645_BIN, "send", "--frame", "6816"});
+  EXPECT_EQ(r.ExitCode, 2);
+  r = Send({"--frame", "6816", "--count", "0"});
+  EXPECT_EQ(r.ExitCode, 2);
+}
