@@ -1,0 +1,247 @@
+#include "ui/StartUp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+
+#include "comm/SerialPort.h"
+#include "protocol/LogSink.h"
+#include "services/AppPaths.h"
+#include "services/Log.h"
+#include "services/SingletonUnit.h"
+#include "ui/BaseFrm.h"
+#include "ui/Controls.h"
+#include "ui/MainFrm.h"
+#include "ui/ParamFrm.h"
+#include "ui/Prompt.h"
+#include "ui/Splash.h"
+
+#ifndef DLT_VERSION
+#define DLT_VERSION "0.0.0"
+#endif
+
+const char* StartStepName(TStartStep step) {
+  switch (step) {
+    case TStartStep::LogCreated: return "LogCreated";
+    case TStartStep::PortCreated: return "PortCreated";
+    case TStartStep::ContextCreated: return "ContextCreated";
+    case TStartStep::AppInitialised: return "AppInitialised";
+    case TStartStep::SplashShown: return "SplashShown";
+    case TStartStep::FormatsSet: return "FormatsSet";
+    case TStartStep::MainFormCreated: return "MainFormCreated";
+    case TStartStep::ParamFormCreated: return "ParamFormCreated";
+    case TStartStep::PromptFormCreated: return "PromptFormCreated";
+    case TStartStep::SplashDestroyed: return "SplashDestroyed";
+    case TStartStep::LoopStarting: return "LoopStarting";
+    case TStartStep::LoopEnded: return "LoopEnded";
+    case TStartStep::MainFormDestroyed: return "MainFormDestroyed";
+    case TStartStep::ParamFormDestroyed: return "ParamFormDestroyed";
+    case TStartStep::PromptFormDestroyed: return "PromptFormDestroyed";
+    case TStartStep::ContextDestroyed: return "ContextDestroyed";
+    case TStartStep::PortDestroyed: return "PortDestroyed";
+    case TStartStep::LogDestroyed: return "LogDestroyed";
+  }
+  return "?";
+}
+
+bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::string& error) {
+  if (const char* dir = std::getenv("DLT645_CONFIG_DIR"); dir && *dir) options.ConfigDir = dir;
+  if (const char* probe = std::getenv("DLT645_STARTUP_PROBE"); probe && *probe) options.Probe = probe;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--config-dir") {
+      if (i + 1 >= argc) {
+        error = "--config-dir needs a folder";
+        return false;
+      }
+      options.ConfigDir = argv[++i];
+    } else if (arg.rfind("--config-dir=", 0) == 0) {
+      options.ConfigDir = arg.substr(13);
+    } else if (arg.rfind("-", 0) == 0 && arg.rfind("-platform", 0) != 0 && arg.rfind("-style", 0) != 0) {
+      error = "unknown option " + arg + " (use --config-dir DIR)";
+      return false;
+    }
+  }
+  if (options.Probe != "" && options.Probe != "quit" && options.Probe != "open") {
+    error = "DLT645_STARTUP_PROBE must be quit or open";
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Milliseconds since the kernel started this process (10 ms resolution), or -1.
+long ProcessAgeMs() {
+  std::ifstream stat("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::size_t pos = close + 2;
+  // Field 22 (starttime) counted from field 3, the one after the command name.
+  for (int field = 3; field < 22 && pos != std::string::npos; ++field) pos = text.find(' ', pos) + 1;
+  const double startTicks = std::strtod(text.c_str() + pos, nullptr);
+  std::ifstream uptimeFile("/proc/uptime");
+  double uptime = 0;
+  if (!(uptimeFile >> uptime)) return -1;
+  return static_cast<long>((uptime - startTicks / double(sysconf(_SC_CLK_TCK))) * 1000.0);
+}
+
+// Closes the program when the main window is closed, and watches for the first showing of the
+// parameter dialog when a start-up probe was asked for.
+class TLifeWatcher : public QObject {
+ public:
+  TLifeWatcher(TMainForm* main, TParamForm* param, const TStartOptions& options)
+      : Main(main), Param(param), Options(options) {
+    Main->installEventFilter(this);
+    if (!Options.Probe.empty()) Param->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == Main && event->type() == QEvent::Close) {
+      QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    } else if (watched == Param && event->type() == QEvent::Show && !Reported) {
+      Reported = true;
+      const auto sinceMain = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - Options.MainEntered);
+      std::printf("parameter dialog shown: %ld ms after process start, %ld ms after main()\n",
+                  ProcessAgeMs(), static_cast<long>(sinceMain.count()));
+      std::fflush(stdout);
+      QPointer<TMainForm> main = Main;
+      QPointer<TParamForm> param = Param;
+      if (Options.Probe == "quit") {
+        QTimer::singleShot(0, Param, [param, main] {
+          param->reject();
+          QTimer::singleShot(0, main, [main] { main->close(); });
+        });
+      } else {
+        QTimer::singleShot(0, Param, [param] { param->rbbOpenCom->click(); });
+      }
+    }
+    return false;
+  }
+
+ private:
+  TMainForm* Main;
+  TParamForm* Param;
+  const TStartOptions& Options;
+  bool Reported = false;
+};
+
+void Report(const TStartOptions& options, const std::string& text) {
+  LogEntry(ltException, "TStartUp.RunApplication", text);
+  std::fprintf(stderr, "dlt645-workbench: %s\n", text.c_str());
+  if (options.ShowErrors && qApp) QMessageBox::critical(nullptr, AppTitleText(), QString::fromStdString(text));
+}
+
+}  // namespace
+
+int RunApplication(int& argc, char** argv, const TStartOptions& options, const TStartUpHooks& hooks) {
+  auto step = [&hooks](TStartStep s) {
+    if (hooks.OnStep) hooks.OnStep(s);
+  };
+  const std::string settingsFolder = options.ConfigDir.empty() ? SettingsFolder() : options.ConfigDir;
+  const std::string logFolder = options.ConfigDir.empty() ? LogFolderParent() : options.ConfigDir;
+  if (!options.ConfigDir.empty()) MakeFolders(options.ConfigDir);
+
+  // 1. The log, first, so that everything after it can write to it.
+  auto log = std::make_unique<TLog>(logFolder);
+  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench " DLT_VERSION " started");
+  step(TStartStep::LogCreated);
+  // 2. No serial control needs registering here. 3. The one shared serial port.
+  auto port = std::make_unique<TSerialPort>();
+  step(TStartStep::PortCreated);
+  // 4. The application context: settings loaded, channel created, sending thread running.
+  auto context = std::make_unique<TSingleton>(settingsFolder);
+  Singleton = context.get();
+  step(TStartStep::ContextCreated);
+  // 5. The application object.
+  std::unique_ptr<QApplication> ownApp;
+  if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
+  QApplication::setFont(BaseFont());
+  QApplication::setWindowIcon(AppIcon());
+  QApplication::setApplicationDisplayName(AppTitleText());
+  step(TStartStep::AppInitialised);
+  // 6. The splash window, painted at once.
+  auto splash = std::make_unique<TSplashForm>();
+  splash->show();
+  splash->repaint();
+  QApplication::processEvents();
+  step(TStartStep::SplashShown);
+  // 7. Date and time formats of the whole process.
+  TDateTimeFormats formats;
+  formats.DateSeparator = QLatin1Char('-');
+  formats.ShortDate = formats.LongDate = QStringLiteral("yyyy-MM-dd");
+  formats.ShortTime = formats.LongTime = QStringLiteral("hh:mm:ss");
+  SetDateTimeFormats(formats);
+  step(TStartStep::FormatsSet);
+  // 8. The windows, the main window first.
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TParamForm> paramForm;
+  std::unique_ptr<TPromptForm> promptForm;
+  std::string failure;
+  try {
+    mainForm = std::make_unique<TMainForm>(*context->Param, context->Channel.get());
+    step(TStartStep::MainFormCreated);
+    paramForm = std::make_unique<TParamForm>(*port, *context->Param, context->Channel.get());
+    mainForm->ParamForm = paramForm.get();
+    step(TStartStep::ParamFormCreated);
+    promptForm = std::make_unique<TPromptForm>();
+    PromptForm = promptForm.get();
+    step(TStartStep::PromptFormCreated);
+  } catch (const std::exception& e) {
+    failure = std::string("a window could not be created: ") + e.what();
+  } catch (...) {
+    failure = "a window could not be created";
+  }
+  // 9. The splash goes, whether or not every window was created.
+  splash.reset();
+  step(TStartStep::SplashDestroyed);
+
+  int result = 1;
+  if (failure.empty()) {
+    // 10. The message loop, until the main window is closed.
+    TLifeWatcher watcher(mainForm.get(), paramForm.get(), options);
+    mainForm->show();
+    step(TStartStep::LoopStarting);
+    result = QApplication::exec();
+    step(TStartStep::LoopEnded);
+  } else {
+    Report(options, failure);
+  }
+
+  // The end, in order: the channel told to stop, the port closed, the thread joined, then the
+  // channel, the settings and, after everything that writes to it, the log.
+  if (mainForm) {
+    mainForm.reset();
+    step(TStartStep::MainFormDestroyed);
+  }
+  if (paramForm) {
+    paramForm.reset();
+    step(TStartStep::ParamFormDestroyed);
+  }
+  if (promptForm) {
+    promptForm.reset();
+    step(TStartStep::PromptFormDestroyed);
+  }
+  PromptForm = nullptr;
+  ownApp.reset();
+  context.reset();
+  Singleton = nullptr;
+  step(TStartStep::ContextDestroyed);
+  port.reset();
+  step(TStartStep::PortDestroyed);
+  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench ended");
+  log.reset();
+  step(TStartStep::LogDestroyed);
+  return result;
+}
