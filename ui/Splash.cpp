@@ -11,8 +11,10 @@ TSplashForm::TSplashForm(QWidget* parent)
   setObjectName(QStringLiteral("SplashForm"));
   lbText = new QLabel(QString::fromUtf8(Txt::SplashText), this);
   lbText->setAlignment(Qt::AlignCenter);
+  lbText->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  lbText->setLineWidth(2);
   auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(lbText);
   setFixedSize(280, 36);
   CentreOnScreen();
