@@ -69,14 +69,15 @@ char FilterDigitKey(char key) {
   return (key >= '0' && key <= '9') || key == kBackspace || key == kCtrlP ? key : '\0';
 }
 
+// Letters are assigned with assign(1, c): GCC 12 at -O2 warns falsely (-Wrestrict) on a literal.
 void ParityLetter(const std::string& parity, std::string& result) {
   const std::string upper = UpperAscii(parity);
   if (upper == "NONE" || parity == "无校验") {
-    result = "N";
+    result.assign(1, 'N');
   } else if (upper == "EVEN" || parity == "偶校验") {
-    result = "E";
+    result.assign(1, 'E');
   } else if (upper == "ODD" || parity == "奇校验") {
-    result = "O";
+    result.assign(1, 'O');
   }
 }
 

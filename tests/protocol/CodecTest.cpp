@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -378,4 +380,36 @@ TEST(UnPackTest, NoLogEntryOnSuccessAndNoSinkIsHarmless) {
   SetLogSink(nullptr);
   EXPECT_TRUE(sink.Entries.empty());
   EXPECT_EQ(TProtocol::UnPack(f.data(), 5, body, error), 1);  // nothing installed: no crash
+}
+
+TEST(UnPackTest, ConcurrentCallersWhileTheSinkIsSwapped) {
+  // The sending thread unpacks while the window thread installs or removes the log; both sinks
+  // outlive the threads. Every fault reaches one of them or none, never a torn pointer.
+  TRecordingSink first, second;
+  const Bytes good = Reply(0x91, {1, 2, 3});
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < 2000; ++i) {
+        TFrameBody body;
+        std::string error;
+        const int cut = i % 2 ? static_cast<int>(good.size()) : 5;
+        const int rc = TProtocol::UnPack(good.data(), cut, body, error);
+        if (rc != (cut == 5 ? 1 : 0)) ADD_FAILURE() << "unexpected result " << rc;
+      }
+    });
+  }
+  go = true;
+  for (int i = 0; i < 500; ++i) {
+    SetLogSink(i % 3 == 0 ? &first : i % 3 == 1 ? &second : nullptr);
+    std::this_thread::yield();
+  }
+  for (std::thread& t : threads) t.join();
+  SetLogSink(nullptr);
+  EXPECT_LE(first.Entries.size() + second.Entries.size(), 3000u);
+  for (const auto* sink : {&first, &second}) {
+    for (const auto& e : sink->Entries) EXPECT_EQ(e.Text.rfind(kUnPackError, 0), 0u);
+  }
 }
