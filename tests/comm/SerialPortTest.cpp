@@ -59,7 +59,14 @@ TEST(SerialPortOpenTest, RefusesMissingPortsNonPortsAndBadSettings) {
     EXPECT_NE(error.find("Invalid port settings"), std::string::npos) << bad << ": " << error;
     EXPECT_FALSE(port.PortOpen());
   }
+  // A pseudo-terminal keeps its own 8 data bits and no parity; opening it again and again with
+  // parity asked for must not fail.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(port.Open(pty.SlavePath, "9600,E,8,1", 1, error), 0) << error;
+    ASSERT_EQ(port.Close(error), 0);
+  }
   EXPECT_EQ(port.Open(pty.SlavePath, " 2400 , o , 7 , 1.5 ", 0, error), 0) << error;
+  EXPECT_EQ(port.Settings(), " 2400 , o , 7 , 1.5 ");
   EXPECT_EQ(port.InputMode(), 0);
   EXPECT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 0, error), 1) << "already open";
 }
