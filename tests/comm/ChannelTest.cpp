@@ -162,7 +162,7 @@ TEST_F(ChannelTest, ShutdownEndsAWaitInProgressPromptly) {
   auto t0 = Clock::now();
   Channel->Shutdown();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-  EXPECT_LT(ms, 500);
+  EXPECT_LT(ms, 1000);  // not the 30 s timeout
   EXPECT_EQ(EndCount(), 1u);
   EXPECT_EQ(End(0).first, 3);
   EXPECT_EQ(Channel->SendThreadId(), 0);

@@ -249,7 +249,7 @@ TEST_F(ChannelMeterTest, AReplyBehindNoiseIsFoundInTheSamePoll) {
   Meter->WriteRaw(Concat(Concat(noise, badEnd), reply));
   ASSERT_TRUE(WaitEnds(1));
   EXPECT_EQ(End(0).Code, 0);
-  EXPECT_LT(MsSince(t0), 500);
+  EXPECT_LT(MsSince(t0), 1500);  // well before the 2 s timeout: no further poll was needed
   ASSERT_EQ(Replies().size(), 1u);
 
   // The meter's own noise fault (noise, a pause, then the reply).
@@ -275,7 +275,7 @@ TEST_F(ChannelMeterTest, BadEndByteTimesOutAndBadChecksumIsLoggedAsInvalid) {
   EXPECT_EQ(End(0).Message, "等待数据回应超时！");
   int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(End(0).At - t0).count();
   EXPECT_GE(ms, 1000);
-  EXPECT_LT(ms, 1500);
+  EXPECT_LT(ms, 2000);
 
   faults = TMeterFaults{};
   faults.BadChecksum = true;
@@ -304,7 +304,7 @@ TEST_F(ChannelMeterTest, StopEndsTheWaitDropsTheQueueAndTheNextCommandClearsIt) 
   auto t0 = Clock::now();
   Channel->SetStopRequest(true);
   ASSERT_TRUE(WaitEnds(1));
-  EXPECT_LT(MsSince(t0), 200);
+  EXPECT_LT(MsSince(t0), 1000);  // not the 10 s timeout
   EXPECT_EQ(End(0).Code, 3);
   EXPECT_EQ(End(0).Message, "通信被中断！");
   EXPECT_TRUE(Channel->GetStopRequest());
