@@ -68,7 +68,7 @@ std::vector<uint8_t> TMeterCore::BuildFrame(const std::string& address, uint8_t 
 
 TMeterReply TMeterCore::Handle(const std::vector<uint8_t>& frame) {
   TMeterReply reply;
-  if (frame.size() < 12) return reply;
+  if (frame.size() < 12 || frame.size() != static_cast<size_t>(frame[9]) + 12) return reply;
   std::string head = Hex2(frame[8] & 0x1F) + "H to " + TMeterData::AddressText(&frame[1]);
   TRequest request;
   std::string why;

@@ -155,10 +155,14 @@ struct TVirtualMeter::TImpl {
     return bytes;
   }
 
-  void Delivered(const std::string& what) {
+  // Writes the last piece of a reply. The count and the time are set before the write as well,
+  // so that a client that has seen the reply never sees them lag behind; the time is then moved
+  // to the moment the write returned.
+  void WriteReplyEnd(const std::vector<uint8_t>& bytes, const std::stop_token& stop) {
     LastReply.store(TClock::now().time_since_epoch().count());
     Replies.fetch_add(1);
-    Note(what);
+    WriteAll(bytes, &stop);
+    LastReply.store(TClock::now().time_since_epoch().count());
   }
 
   void SendFrame(std::vector<uint8_t> frame, const TMeterFaults& faults, const std::stop_token& stop) {
@@ -188,16 +192,18 @@ struct TVirtualMeter::TImpl {
     for (size_t i = 0; i < pieces; ++i) {
       size_t from = bytes.size() * i / pieces, to = bytes.size() * (i + 1) / pieces;
       if (i > 0 && faults.SplitPauseMs > 0 && !Pause(faults.SplitPauseMs, stop)) return;
-      WriteAll(std::vector<uint8_t>(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to)), &stop);
+      std::vector<uint8_t> piece(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
+      if (i + 1 < pieces) WriteAll(piece, &stop);
+      else WriteReplyEnd(piece, stop);
     }
-    Delivered("reply    " + HexSpaced(bytes));
+    Note("reply    " + HexSpaced(bytes));
   }
 
   void SendText(const std::string& text, const TMeterFaults& faults, const std::stop_token& stop) {
     if (faults.DelayMs > 0 && !Pause(faults.DelayMs, stop)) return;
     if (faults.NoReply) return;
-    WriteAll(Bytes(text), &stop);
-    Delivered("text out " + Printed(Bytes(text)));
+    WriteReplyEnd(Bytes(text), stop);
+    Note("text out " + Printed(Bytes(text)));
   }
 
   void OnText(const std::vector<uint8_t>& line, const std::stop_token& stop) {
@@ -276,8 +282,8 @@ struct TVirtualMeter::TImpl {
         }
         std::vector<uint8_t> bytes = std::move(Scheduled[i].Bytes);
         Scheduled.erase(Scheduled.begin() + static_cast<long>(i));
-        WriteAll(bytes, &stop);
-        Delivered("text out " + Printed(bytes));
+        WriteReplyEnd(bytes, stop);
+        Note("text out " + Printed(bytes));
       }
     }
   }

@@ -49,6 +49,7 @@ class TVirtualMeter {
   // Every byte the meter has received since the start or the last ClearReceived().
   std::vector<uint8_t> ReceivedBytes() const;
   void ClearReceived();
+  // Replies written so far: frames and text answers (a withheld reply does not count).
   int RepliesSent() const;
   // Taken right after the last byte of the last reply was written.
   std::chrono::steady_clock::time_point LastReplyWritten() const;

@@ -276,6 +276,14 @@ TEST_F(VirtualMeterTest, RepliesCarryThePreambleAndTheMeterRecordsWhatItReceived
   Meter->ClearReceived();
   EXPECT_TRUE(Meter->ReceivedBytes().empty());
 
+  // A request that arrives in two pieces is put together.
+  Peer->Write(std::vector<uint8_t>(frame.begin(), frame.begin() + 9));
+  EXPECT_TRUE(Peer->Silent(50));
+  Peer->Write(std::vector<uint8_t>(frame.begin() + 9, frame.end()));
+  TFrameBody body;
+  EXPECT_TRUE(Peer->ReadBody(body));
+  EXPECT_EQ(body.Ctrl, 0x91);
+
   Meter->WriteRaw({0x01, 0x02, 0x03});
   EXPECT_EQ(Peer->ReadCount(3), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
 }
