@@ -169,7 +169,8 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
   QApplication::setFont(BaseFont());
   QApplication::setWindowIcon(AppIcon());
-  QApplication::setApplicationDisplayName(AppTitleText());
+  // Not the display name: the platform would append it to every window caption.
+  QApplication::setApplicationName(QStringLiteral("dlt645-workbench"));
   step(TStartStep::AppInitialised);
   // 6. The splash window, painted at once.
   auto splash = std::make_unique<TSplashForm>();
