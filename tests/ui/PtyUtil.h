@@ -27,23 +27,37 @@ class TTestPty {
   int Master = -1;
 };
 
-// A child process that opens `port` with its own TSerialPort and keeps it open until destroyed.
+// Runs in a child process started by THoldingProcess: opens `port` with its own TSerialPort,
+// writes '1' (or '0' on failure) to stdout and keeps the port until stdin closes.
+inline int HoldPortMain(const char* port) {
+  TSerialPort holder;
+  std::string error;
+  const char ok = holder.Open(port, "9600,N,8,1", 1, error) == 0 ? '1' : '0';
+  (void)!write(1, &ok, 1);
+  char c;
+  while (read(0, &c, 1) > 0) {
+  }
+  return 0;
+}
+
+// Another program holding a port: this test program run again with "--hold-port PORT" (a fresh
+// process, so nothing of this one's threads is inherited). Released when destroyed.
 class THoldingProcess {
  public:
   explicit THoldingProcess(const std::string& port) {
     int ready[2], quit[2];
-    if (pipe(ready) != 0 || pipe(quit) != 0) return;
+    // Close-on-exec, so that the child keeps only its stdin and stdout copies of the pipes.
+    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(quit, O_CLOEXEC) != 0) return;
+    std::string self = "/proc/self/exe";
+    char arg0[] = "test_ui", arg1[] = "--hold-port";
+    std::string portArg = port;
+    char* argv[] = {arg0, arg1, portArg.data(), nullptr};
     Pid = fork();
     if (Pid == 0) {
-      close(ready[0]);
-      close(quit[1]);
-      TSerialPort holder;
-      std::string error;
-      const char ok = holder.Open(port, "9600,N,8,1", 1, error) == 0 ? '1' : '0';
-      (void)!write(ready[1], &ok, 1);
-      char c;
-      (void)!read(quit[0], &c, 1);  // returns when the parent closes its end
-      _exit(0);
+      dup2(quit[0], 0);
+      dup2(ready[1], 1);
+      execv(self.c_str(), argv);
+      _exit(127);
     }
     close(ready[1]);
     close(quit[0]);
