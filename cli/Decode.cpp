@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/FrameBodyText.h"
 #include "protocol/DLT.h"
 #include "protocol/Protocol.h"
 #include "protocol/StringUtil.h"
@@ -75,11 +76,6 @@ bool ParseHex(const std::vector<std::string>& words, std::vector<uint8_t>& bytes
     bytes.push_back(static_cast<uint8_t>(HexValue(digits[i]) * 16 + HexValue(digits[i + 1])));
   }
   return true;
-}
-
-std::string Hex2(int value) {
-  const uint8_t b = static_cast<uint8_t>(value);
-  return TStringUtil::BytesToHex(&b, 1);
 }
 
 // Why CheckFrame said no, in the order it checks.
@@ -155,25 +151,9 @@ int RunDecode(const std::vector<std::string>& args) {
     std::cerr << error << "\n";
     return ceFailed;
   }
-  std::cout << verdict << "\n"
-            << "Address=" << body.Address << "\n"
-            << "Ctrl=" << Hex2(body.Ctrl) << "\n"
-            << "Dir=" << body.Dir << "\n"
-            << "Normal=" << (body.Normal ? 1 : 0) << "\n"
-            << "LastFrame=" << (body.LastFrame ? 1 : 0) << "\n"
-            << "FuncCode=" << Hex2(body.FuncCode) << "\n"
-            << "Len=" << body.Len << "\n"
-            << "Data=" << body.Data << "\n"
-            << "FrameText=" << body.FrameText << "\n";
+  std::cout << verdict << "\n" << FrameBodyLines(body) << "FrameText=" << body.FrameText << "\n";
   if (start > 0) std::cout << "Skipped=" << start << "\n";
   if (trailing > 0) std::cout << "Trailing=" << trailing << "\n";
-  if (!body.Normal && body.Len == 1) {
-    const std::string word = body.Data.substr(0, 2);
-    uint8_t value = 0;
-    TStringUtil::TryHexPair(word, value);
-    std::cout << "ErrorWord=" << word << "\n"
-              << "ErrorText=" << TDLT::ErrorText(value) << "\n";
-  }
   std::cout << "Meaning=" << Meaning(body) << "\n";
   return ceOk;
 }

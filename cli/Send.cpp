@@ -12,6 +12,7 @@
 
 #include "cli/Command.h"
 #include "cli/CommandOptions.h"
+#include "cli/FrameBodyText.h"
 #include "comm/Channel.h"
 #include "comm/SerialPort.h"
 #include "protocol/DLT.h"
@@ -62,12 +63,6 @@ std::string Help() {
          "Exit status: 0 reply received (or none expected); 1 the port cannot be opened or is\n"
          "busy, the reply was invalid or sending failed; 2 no reply in time (or bad options);\n"
          "3 interrupted with Ctrl-C.\n";
-}
-
-std::string Hex2(int value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-  return text;
 }
 
 // Collects the entries the channel logs; prints them with --verbose.
@@ -168,19 +163,7 @@ bool ParseCount(const std::string& text, int low, int high, int& value) {
 void PrintReply(const TOutcome& o) {
   const TFrameBody& b = o.Body;
   std::string result = b.Ctrl == 0xC0 ? kAppTimeout : (b.Normal ? kSuccess : kFailure);
-  std::cout << "Reply=" << b.FrameText << "\n"
-            << "Address=" << b.Address << "\n"
-            << "Ctrl=" << Hex2(b.Ctrl) << "\n"
-            << "Dir=" << b.Dir << "\n"
-            << "Normal=" << (b.Normal ? 1 : 0) << "\n"
-            << "LastFrame=" << (b.LastFrame ? 1 : 0) << "\n"
-            << "FuncCode=" << Hex2(b.FuncCode) << "\n"
-            << "Len=" << b.Len << "\n"
-            << "Data=" << b.Data << "\n";
-  if (!b.Normal && b.Len >= 1 && b.Data.size() >= 2) {
-    uint8_t word = static_cast<uint8_t>(std::stoi(b.Data.substr(0, 2), nullptr, 16));
-    std::cout << "ErrorText=" << TDLT::ErrorText(word) << "\n";
-  }
+  std::cout << "Reply=" << b.FrameText << "\n" << FrameBodyLines(b);
   std::cout << "RoundTripMs=" << o.RoundTripMs << "\n"
             << "Result=" << result << "\n";
 }

@@ -53,6 +53,13 @@ TEST_F(SendTest, AComposedReadIsAnsweredAndDecoded) {
   EXPECT_NE(r.Out.find("\nAddress=000000000001\n"), std::string::npos);
   EXPECT_NE(r.Out.find("\nFuncCode=11\n"), std::string::npos);
   EXPECT_NE(r.Out.find("\nData=00010102"), std::string::npos);
+  // The value follows the identifier and is shown most significant byte first: 0x12 0x34 on the
+  // wire after the identifier reads 3412.
+  const size_t data = r.Out.find("\nData=00010102");
+  ASSERT_NE(data, std::string::npos);
+  const std::string wireValue = r.Out.substr(data + 14, 4);
+  EXPECT_NE(r.Out.find("\nValue=" + wireValue.substr(2, 2) + wireValue.substr(0, 2) + "\n"),
+            std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("\nRoundTripMs="), std::string::npos);
   EXPECT_NE(r.Out.find("\nResult=成功\n"), std::string::npos);
   std::vector<uint8_t> wire = {0xFE, 0xFE, 0xFE, 0xFE};

@@ -1,0 +1,12 @@
+#pragma once
+// The decoded reply as `Name=value` lines, shared by `dlt645 decode` and `dlt645 send`.
+#include <string>
+
+#include "protocol/Types.h"
+
+std::string Hex2(int value);  // two uppercase hex digits
+
+// Address, Ctrl, Dir, Normal, LastFrame, FuncCode, Len and Data; for an abnormal reply with one
+// data byte also ErrorWord and ErrorText; for a normal read reply also Value, the data after the
+// identifier in display order (most significant byte first, as a meter's display reads).
+std::string FrameBodyLines(const TFrameBody& body);
