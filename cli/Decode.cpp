@@ -39,6 +39,8 @@ const char kHelp[] =
     "  Trailing   number of bytes after the frame\n"
     "  ErrorWord  the error word of an abnormal reply with one data byte, two hex digits\n"
     "  ErrorText  its meaning, as the workbench shows it\n"
+    "  Value      for a normal read reply: the data after the identifier, most significant\n"
+    "             byte first, as the meter's display reads it\n"
     "  Meaning    a one-line reading of the control byte\n"
     "For an invalid frame the reason is written to stderr.\n"
     "\n"
