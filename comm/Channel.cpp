@@ -108,32 +108,34 @@ void TChannel::Shutdown() {
   }
 }
 
-int TChannel::Send(const std::string& address, const TDltFrame& frame, const std::string& dataText,
-                   std::string& message) {
+int TChannel::CheckPortOpen(std::string& message) const {
   message.clear();
   TSerialPort* port = Impl->Control.load();
-  if (!port || !port->PortOpen()) {
-    message = kPortNotOpen;
-    return crPortClosed;
-  }
+  if (port && port->PortOpen()) return crOk;
+  message = kPortNotOpen;
+  return crPortClosed;
+}
+
+void TChannel::Enqueue(std::unique_ptr<TKvFrame> frame) {
+  SetStopRequest(false);
+  Impl->SendQueue.Add(std::move(frame));
+  Impl->WakeSender();
+}
+
+int TChannel::Send(const std::string& address, const TDltFrame& frame, const std::string& dataText,
+                   std::string& message) {
+  if (int code = CheckPortOpen(message); code != crOk) return code;
   auto kv = std::make_unique<TKvFrame>();
   int code = TProtocol::Pack(address, frame, dataText, kv->Buf, kv->BufLen, message);
   if (code != 0) return code;
   kv->DltFrame = frame;
-  SetStopRequest(false);
-  Impl->SendQueue.Add(std::move(kv));
-  Impl->WakeSender();
+  Enqueue(std::move(kv));
   return crOk;
 }
 
 int TChannel::SendRaw(std::unique_ptr<uint8_t[]>& bytes, int count, const TDltFrame& frame,
                       std::string& message) {
-  message.clear();
-  TSerialPort* port = Impl->Control.load();
-  if (!port || !port->PortOpen()) {
-    message = kPortNotOpen;
-    return crPortClosed;
-  }
+  if (int code = CheckPortOpen(message); code != crOk) return code;
   if (!bytes || count <= 0) {
     message = "The frame is empty";
     return crPortClosed;
@@ -142,9 +144,7 @@ int TChannel::SendRaw(std::unique_ptr<uint8_t[]>& bytes, int count, const TDltFr
   kv->Buf = std::move(bytes);
   kv->BufLen = count;
   kv->DltFrame = frame;
-  SetStopRequest(false);
-  Impl->SendQueue.Add(std::move(kv));
-  Impl->WakeSender();
+  Enqueue(std::move(kv));
   return crOk;
 }
 

@@ -79,6 +79,11 @@ class TChannel {
   static constexpr int AccumulationSize = 65536;
 
  private:
+  // The port check both ways of sending start with: code 1 and its message when it is closed.
+  int CheckPortOpen(std::string& message) const;
+  // Clears the stop request, queues the frame and wakes the sending thread.
+  void Enqueue(std::unique_ptr<TKvFrame> frame);
+
   struct TImpl;
   std::unique_ptr<TImpl> Impl;
 };

@@ -12,24 +12,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-TDltFrame ReadCommand(int timeoutSec) {
-  TDltFrame f;
-  f.Address = "000000000001";
-  f.CtrlCode = 0x11;
-  f.DataField = "00000100";
-  f.DataLen = 4;
-  f.TimeoutSec = timeoutSec;
-  return f;
-}
-
-std::vector<uint8_t> Packed(const TDltFrame& f) {
-  std::unique_ptr<uint8_t[]> buf;
-  int len = 0;
-  std::string error;
-  TProtocol::Pack(f.Address, f, f.DataField, buf, len, error);
-  return std::vector<uint8_t>(buf.get(), buf.get() + len);
-}
-
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,14 +60,14 @@ class ChannelTest : public ::testing::Test {
 
 TEST_F(ChannelTest, RefusesCommandsWhenThePortIsClosedOrTheFrameCannotBePacked) {
   std::string message;
-  TDltFrame bad = ReadCommand(1);
+  TDltFrame bad = ReadCommand("00000100", 1);
   bad.Address = "12345";
   EXPECT_EQ(Channel->Send(bad.Address, bad, bad.DataField, message), 1);
   EXPECT_EQ(message.rfind("生成发送报文内容发生错误：", 0), 0u) << message;
 
   std::string error;
   Port.Close(error);
-  TDltFrame f = ReadCommand(1);
+  TDltFrame f = ReadCommand("00000100", 1);
   EXPECT_EQ(Channel->Send(f.Address, f, f.DataField, message), 1);
   EXPECT_EQ(message, "串口未打开！");
   auto bytes = std::make_unique<uint8_t[]>(12);
@@ -99,7 +81,7 @@ TEST_F(ChannelTest, RefusesCommandsWhenThePortIsClosedOrTheFrameCannotBePacked) 
 // While an exchange waits, the channel is busy and holds the exchange lock, so the command
 // window cannot use the port; afterwards both are free again.
 TEST_F(ChannelTest, BusyAndTheExchangeLockCoverTheWholeExchange) {
-  TDltFrame f = ReadCommand(5);
+  TDltFrame f = ReadCommand("00000100", 5);
   ASSERT_EQ(Send(f), 0);
   EXPECT_TRUE(Channel->Busy());
   ASSERT_EQ(Pty.Read(16), Packed(f));
@@ -120,7 +102,7 @@ TEST_F(ChannelTest, BusyAndTheExchangeLockCoverTheWholeExchange) {
 // on and the next command gets its reply.
 TEST_F(ChannelTest, AnErrorInTheReplyDisplayIsLoggedAndTheThreadGoesOn) {
   ThrowInHandler = true;
-  TDltFrame f = ReadCommand(5);
+  TDltFrame f = ReadCommand("00000100", 5);
   ASSERT_EQ(Send(f), 0);
   ASSERT_EQ(Pty.Read(16).size(), 16u);
   Pty.Write(MeterFrame(0x91, {0x00, 0x00, 0x01, 0x00}));
@@ -145,7 +127,7 @@ TEST_F(ChannelTest, AnErrorInTheReplyDisplayIsLoggedAndTheThreadGoesOn) {
 
 TEST_F(ChannelTest, AFrameWhosePortIsTakenAwayEndsWithoutAReply) {
   Channel->SetControl(nullptr);
-  TDltFrame f = ReadCommand(1);
+  TDltFrame f = ReadCommand("00000100", 1);
   EXPECT_EQ(Send(f), 1);  // refused at once
   Channel->SetControl(&Port);
   ASSERT_EQ(Send(f), 0);
@@ -156,7 +138,7 @@ TEST_F(ChannelTest, AFrameWhosePortIsTakenAwayEndsWithoutAReply) {
 
 // Shutdown ends a wait in progress at once and joins the thread; a second call is harmless.
 TEST_F(ChannelTest, ShutdownEndsAWaitInProgressPromptly) {
-  TDltFrame f = ReadCommand(30);
+  TDltFrame f = ReadCommand("00000100", 30);
   ASSERT_EQ(Send(f), 0);
   ASSERT_EQ(Pty.Read(16).size(), 16u);
   auto t0 = Clock::now();

@@ -10,12 +10,35 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "protocol/LogSink.h"
+#include "protocol/Protocol.h"
+
+// A composed read of `diWire` (wire order) from meter 000000000001.
+inline TDltFrame ReadCommand(const std::string& diWire, int timeoutSec) {
+  TDltFrame f;
+  f.Address = "000000000001";
+  f.CtrlCode = 0x11;
+  f.DI = diWire;
+  f.DataField = diWire;
+  f.DataLen = 4;
+  f.TimeoutSec = timeoutSec;
+  return f;
+}
+
+// The frame's bytes as the codec packs them (empty when packing fails).
+inline std::vector<uint8_t> Packed(const TDltFrame& f) {
+  std::unique_ptr<uint8_t[]> buf;
+  int len = 0;
+  std::string error;
+  if (TProtocol::Pack(f.Address, f, f.DataField, buf, len, error) != 0) return {};
+  return std::vector<uint8_t>(buf.get(), buf.get() + len);
+}
 
 // Polls `done` every millisecond until it holds or `timeoutMs` passed.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {

@@ -18,25 +18,6 @@ int64_t MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-TDltFrame ReadCommand(const std::string& di, int timeoutSec) {
-  TDltFrame f;
-  f.Address = "000000000001";
-  f.CtrlCode = 0x11;
-  f.DI = di;
-  f.DataField = di;
-  f.DataLen = 4;
-  f.TimeoutSec = timeoutSec;
-  return f;
-}
-
-std::vector<uint8_t> Packed(const TDltFrame& f) {
-  std::unique_ptr<uint8_t[]> buf;
-  int len = 0;
-  std::string error;
-  TProtocol::Pack(f.Address, f, f.DataField, buf, len, error);
-  return std::vector<uint8_t>(buf.get(), buf.get() + len);
-}
-
 std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
