@@ -4,12 +4,16 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <memory>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "comm/SerialPort.h"
@@ -137,6 +141,55 @@ class TLifeWatcher : public QObject {
   bool Reported = false;
 };
 
+// Ends every event loop on SIGINT, SIGTERM or SIGHUP, so that Ctrl-C in the terminal that
+// started the workbench still takes the program down in order: the channel stopped, the port
+// closed, the sending thread joined, the log closed last. The handler only writes a byte to a
+// pipe; the window thread reads it and quits.
+class TQuitOnSignals {
+ public:
+  TQuitOnSignals() {
+    if (::pipe2(Fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    WriteFd.store(Fds[1]);
+    Notifier = std::make_unique<QSocketNotifier>(Fds[0], QSocketNotifier::Read);
+    QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this] {
+      char drain[16];
+      while (::read(Fds[0], drain, sizeof drain) > 0) {
+      }
+      LogEntry(ltNormal, "TStartUp.RunApplication", "ending on a signal");
+      QCoreApplication::exit(0);  // nested loops of modal dialogs end too
+    });
+    struct sigaction action {};
+    action.sa_handler = &TQuitOnSignals::Handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &Previous[i]);
+  }
+  ~TQuitOnSignals() {
+    if (Fds[0] < 0) return;
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &Previous[i], nullptr);
+    WriteFd.store(-1);
+    Notifier.reset();
+    ::close(Fds[0]);
+    ::close(Fds[1]);
+  }
+  TQuitOnSignals(const TQuitOnSignals&) = delete;
+  TQuitOnSignals& operator=(const TQuitOnSignals&) = delete;
+
+ private:
+  static void Handler(int) {
+    const int fd = WriteFd.load();
+    if (fd < 0) return;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
+  }
+
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  static inline std::atomic<int> WriteFd{-1};
+  int Fds[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> Notifier;
+  struct sigaction Previous[std::size(kSignals)] {};
+};
+
 void Report(const TStartOptions& options, const std::string& text) {
   LogEntry(ltException, "TStartUp.RunApplication", text);
   std::fprintf(stderr, "dlt645-workbench: %s\n", text.c_str());
@@ -212,6 +265,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   if (failure.empty()) {
     // 10. The message loop, until the main window is closed.
     TLifeWatcher watcher(mainForm.get(), paramForm.get(), options);
+    TQuitOnSignals quitOnSignals;
     mainForm->show();
     step(TStartStep::LoopStarting);
     result = QApplication::exec();

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -248,4 +249,52 @@ TEST(StartUp, Options) {
     unsetenv("DLT645_CONFIG_DIR");
     unsetenv("DLT645_STARTUP_PROBE");
   }
+}
+
+// Ctrl-C (or SIGTERM) from the terminal that started the workbench, even while the parameter
+// dialog is shown modally: the loops end and the program goes down in order, port closed and
+// thread joined before the log.
+TEST(StartUp, SignalEndsTheProgramInOrder) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  TTestPty pty;
+  ASSERT_TRUE(pty.Valid());
+  std::vector<std::string> steps;
+  bool portClosedByDialog = false;
+  TStartUpHooks hooks;
+  hooks.OnStep = [&](TStartStep step) {
+    steps.push_back(StartStepName(step));
+    if (step == TStartStep::ParamFormDestroyed)
+      portClosedByDialog = Singleton && !Singleton->Channel->Control()->PortOpen();
+  };
+  // In the modal parameter dialog the user opens the port; the signal arrives while the dialog
+  // is shown again from the menu.
+  TModalAnswer answer([&](QWidget* modal) {
+    auto* param = qobject_cast<TParamForm*>(modal);
+    ASSERT_NE(param, nullptr);
+    param->cbPort->setEditText(QString::fromStdString(pty.Slave));
+    param->rbbOpenCom->click();
+    QTimer::singleShot(0, [] {
+      TMainForm* m = FindMain();
+      if (!m) return;
+      QTimer::singleShot(20, [] { std::raise(SIGTERM); });
+      m->NBaseParamClick();
+    });
+  });
+  TStartOptions options;
+  options.ConfigDir = dir.path().toStdString();
+  options.ShowErrors = false;
+  int argc = 1;
+  char name[] = "dlt645-workbench";
+  char* argv[] = {name, nullptr};
+  EXPECT_EQ(RunApplication(argc, argv, options, hooks), 0);
+  ASSERT_GE(steps.size(), 4u);
+  const std::vector<std::string> tail(steps.end() - 7, steps.end());
+  const std::vector<std::string> expected = {"LoopEnded",        "MainFormDestroyed", "ParamFormDestroyed",
+                                             "PromptFormDestroyed", "ContextDestroyed", "PortDestroyed",
+                                             "LogDestroyed"};
+  EXPECT_EQ(tail, expected);
+  EXPECT_TRUE(portClosedByDialog);
+  EXPECT_TRUE(answer.Fired());
+  EXPECT_NE(LogText(dir.path()).find("ending on a signal"), std::string::npos);
 }
