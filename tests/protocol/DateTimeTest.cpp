@@ -5,22 +5,10 @@
 #include <ctime>
 #include <limits>
 
+#include "protocol/DateParts.h"
 #include "protocol/DateTime.h"
 #include "protocol/PublicFunc.h"
 
-namespace {
-TDateParts Parts(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-  TDateParts p;
-  p.Year = y;
-  p.Month = mo;
-  p.Day = d;
-  p.Hour = h;
-  p.Minute = mi;
-  p.Second = s;
-  p.Millisecond = ms;
-  return p;
-}
-}  // namespace
 
 TEST(DateTimeTest, WellKnownDayNumbers) {
   struct TCase {

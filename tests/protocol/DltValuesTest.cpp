@@ -4,21 +4,9 @@
 #include <string>
 
 #include "protocol/DLT.h"
+#include "protocol/DateParts.h"
 #include "protocol/DateTime.h"
 
-namespace {
-TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-  TDateParts p;
-  p.Year = y;
-  p.Month = mo;
-  p.Day = d;
-  p.Hour = h;
-  p.Minute = mi;
-  p.Second = s;
-  p.Millisecond = ms;
-  return EncodeDateTime(p);
-}
-}  // namespace
 
 TEST(ErrorTextTest, WholeBytesOnly) {
   struct TCase {

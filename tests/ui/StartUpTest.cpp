@@ -49,6 +49,17 @@ std::string LogText(const QString& folder) {
   return all;
 }
 
+// Runs the whole program with its files in `dir` and no message boxes.
+int RunIn(const QTemporaryDir& dir, const TStartUpHooks& hooks) {
+  TStartOptions options;
+  options.ConfigDir = dir.path().toStdString();
+  options.ShowErrors = false;
+  int argc = 1;
+  char name[] = "dlt645-workbench";
+  char* argv[] = {name, nullptr};
+  return RunApplication(argc, argv, options, hooks);
+}
+
 }  // namespace
 
 TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
@@ -138,13 +149,7 @@ TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
     param->rbbOpenCom->click();
   });
 
-  TStartOptions options;
-  options.ConfigDir = dir.path().toStdString();
-  options.ShowErrors = false;
-  int argc = 1;
-  char name[] = "dlt645-workbench";
-  char* argv[] = {name, nullptr};
-  const int rc = RunApplication(argc, argv, options, hooks);
+  const int rc = RunIn(dir, hooks);
 
   EXPECT_EQ(rc, 0);
   const std::vector<std::string> expected = {
@@ -186,13 +191,7 @@ TEST(StartUp, WindowThatFailsToBeCreated) {
     if (step == TStartStep::ParamFormCreated) throw std::runtime_error("out of window handles");
     if (step == TStartStep::SplashDestroyed) splashGone = !SplashExists();
   };
-  TStartOptions options;
-  options.ConfigDir = dir.path().toStdString();
-  options.ShowErrors = false;
-  int argc = 1;
-  char name[] = "dlt645-workbench";
-  char* argv[] = {name, nullptr};
-  EXPECT_NE(RunApplication(argc, argv, options, hooks), 0);
+  EXPECT_NE(RunIn(dir, hooks), 0);
   const std::vector<std::string> expected = {
       "LogCreated",      "PortCreated",       "ContextCreated",     "AppInitialised", "SplashShown", "FormatsSet",
       "MainFormCreated", "ParamFormCreated",  "SplashDestroyed",    "MainFormDestroyed", "ParamFormDestroyed",
@@ -281,13 +280,7 @@ TEST(StartUp, SignalEndsTheProgramInOrder) {
       m->NBaseParamClick();
     });
   });
-  TStartOptions options;
-  options.ConfigDir = dir.path().toStdString();
-  options.ShowErrors = false;
-  int argc = 1;
-  char name[] = "dlt645-workbench";
-  char* argv[] = {name, nullptr};
-  EXPECT_EQ(RunApplication(argc, argv, options, hooks), 0);
+  EXPECT_EQ(RunIn(dir, hooks), 0);
   ASSERT_GE(steps.size(), 4u);
   const std::vector<std::string> tail(steps.end() - 7, steps.end());
   const std::vector<std::string> expected = {"LoopEnded",        "MainFormDestroyed", "ParamFormDestroyed",
