@@ -2,6 +2,7 @@
 
 #include "protocol/DLT.h"
 #include "protocol/PublicFunc.h"
+#include "protocol/Reading.h"
 #include "protocol/StringUtil.h"
 
 std::string Hex2(int value) {
@@ -30,6 +31,12 @@ std::string FrameBodyLines(const TFrameBody& body) {
   const bool readReply = body.FuncCode == 0x11 || body.FuncCode == 0x12;
   if (body.Normal && body.Dir == 1 && readReply && body.Data.size() > 8) {
     out += "Value=" + ReverseHex(body.Data.substr(8)) + "\n";
+    if (body.FuncCode == 0x11) {
+      const std::string di = ReverseHex(body.Data.substr(0, 8));
+      out += "Identifier=" + di + "\n";
+      out += "Name=" + IdentifierName(di) + "\n";
+      out += "Reading=" + ReplyReading(body).Text + "\n";
+    }
   }
   return out;
 }

@@ -8,5 +8,6 @@ std::string Hex2(int value);  // two uppercase hex digits
 
 // Address, Ctrl, Dir, Normal, LastFrame, FuncCode, Len and Data; for an abnormal reply with one
 // data byte also ErrorWord and ErrorText; for a normal read reply also Value, the data after the
-// identifier in display order (most significant byte first, as a meter's display reads).
+// identifier in display order (most significant byte first, as a meter's display reads); for a
+// normal 11H reply then Identifier, Name (catalogue or reading table) and Reading (FormatReading).
 std::string FrameBodyLines(const TFrameBody& body);

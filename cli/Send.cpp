@@ -56,7 +56,8 @@ std::string Help() {
          CommandOptionsHelp() +
          "\n"
          "Output: Sent=, then for a reply Reply=, Address=, Ctrl=, Dir=, Normal=, LastFrame=,\n"
-         "FuncCode=, Len=, Data= (and Value= for a read reply, ErrorText= for an abnormal one),\n"
+         "FuncCode=, Len=, Data= (and Value=, Identifier=, Name= and Reading= for a read reply,\n"
+         "ErrorText= for an abnormal one),\n"
          "RoundTripMs= and Result= (success, failure or application\n"
          "timeout as the main window shows them); with --count also Exchanges=, RoundTripMinMs=,\n"
          "RoundTripMedianMs= and RoundTripMaxMs=.\n"

@@ -141,6 +141,25 @@ TEST(DecodeCliTest, EncodedFramesDecodeBack) {
   EXPECT_TRUE(HasLine(r.Out, "Data=00010000341200"));
 }
 
+// A normal read reply also names its identifier and reads its value in engineering units.
+TEST(DecodeCliTest, ReadRepliesShowTheirReading) {
+  TProcessResult r = Dlt({"decode", "68 01 00 00 00 00 00 68 91 08 33 33 34 33 89 67 45 33 9F 16"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  for (const char* line : {"Value=00123456", "Identifier=00010000", "Name=(当前)正向有功总电量", "Reading=1234.56 kWh"}) {
+    EXPECT_TRUE(HasLine(r.Out, line)) << line << "\n" << r.Out;
+  }
+  EXPECT_LT(r.Out.find("Value="), r.Out.find("Reading="));
+  // -1.234 A with its sign bit, and a current whose bytes are not BCD.
+  for (const auto& [data, reading] : {std::pair{"00010202341280", "Reading=-1.234 A"},
+                                      std::pair{"0001020234128A", "Reading=cannot read as signed XXX.XXX A: byte 8A is not BCD"}}) {
+    TProcessResult enc = Dlt({"encode", "--address", "000000000001", "--ctrl", "91", "--data", data});
+    ASSERT_EQ(enc.ExitCode, 0) << enc.Err;
+    r = Dlt({"decode", enc.Out});
+    EXPECT_TRUE(HasLine(r.Out, "Name=A相电流")) << r.Out;
+    EXPECT_TRUE(HasLine(r.Out, reading)) << r.Out;
+  }
+}
+
 TEST(DecodeCliTest, ExplainsAMetersAbnormalReply) {
   // FE wake-up bytes, an abnormal reply to 11H with error word 04H, then two stray bytes.
   // First with a checksum of 01H where DAH belongs: invalid, the reason on stderr.

@@ -1,0 +1,762 @@
+// Readings in engineering units: the layout table and the two directions between data bytes and
+// reading texts.
+#include "protocol/Reading.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "protocol/Catalog.h"
+#include "protocol/StringUtil.h"
+
+namespace {
+
+// One row per identifier or family of identifiers; the first match decides, so data blocks
+// (DI1 or DI0 = FF) stand before the rows of their entries.
+const std::vector<TReadingFormat> kFormats = {
+    // Energy: XXXXXX.XX kWh; DI1 = tariff (00 total), DI0 = settlement period (00 current).
+    {"0001FFxx", "XXXXXX.XX[kWh]", "total,T", "正向有功电能数据块", ""},
+    {"0001xxxx", "XXXXXX.XX[kWh]", "", "正向有功电能", ""},
+    {"0002FFxx", "XXXXXX.XX[kWh]", "total,T", "反向有功电能数据块", ""},
+    {"0002xxxx", "XXXXXX.XX[kWh]", "", "反向有功电能", ""},
+    // Maximum demand and the time it occurred: XX.XXXX kW then YYMMDDhhmm, 8 bytes.
+    {"0101FFxx", "XX.XXXX[kW] YYMMDDhhmm", "total,T", "正向有功最大需量及发生时间数据块", ""},
+    {"0101xxxx", "XX.XXXX[kW] YYMMDDhhmm", "", "正向有功最大需量及发生时间", ""},
+    {"0102FFxx", "XX.XXXX[kW] YYMMDDhhmm", "total,T", "反向有功最大需量及发生时间数据块", ""},
+    {"0102xxxx", "XX.XXXX[kW] YYMMDDhhmm", "", "反向有功最大需量及发生时间", ""},
+    // Variables. DI1 = phase: 00 total (powers, power factor), 01 A, 02 B, 03 C, FF block.
+    {"0201FF00", "XXX.X[V]", "A,B,C", "电压数据块", ""},
+    {"0201xx00", "XXX.X[V]", "", "电压", ""},
+    {"0202FF00", "-XXX.XXX[A]", "A,B,C", "电流数据块", ""},
+    {"0202xx00", "-XXX.XXX[A]", "", "电流", ""},
+    {"0203FF00", "-XX.XXXX[kW]", "total,A,B,C", "瞬时有功功率数据块", ""},
+    {"02030000", "-XX.XXXX[kW]", "", "瞬时总有功功率", ""},
+    {"02030100", "-XX.XXXX[kW]", "", "瞬时A相有功功率", ""},
+    {"02030200", "-XX.XXXX[kW]", "", "瞬时B相有功功率", ""},
+    {"02030300", "-XX.XXXX[kW]", "", "瞬时C相有功功率", ""},
+    {"0204FF00", "-XX.XXXX[kvar]", "total,A,B,C", "瞬时无功功率数据块", ""},
+    {"02040000", "-XX.XXXX[kvar]", "", "瞬时总无功功率", ""},
+    {"02040100", "-XX.XXXX[kvar]", "", "瞬时A相无功功率", ""},
+    {"02040200", "-XX.XXXX[kvar]", "", "瞬时B相无功功率", ""},
+    {"02040300", "-XX.XXXX[kvar]", "", "瞬时C相无功功率", ""},
+    {"0205FF00", "-XX.XXXX[kVA]", "total,A,B,C", "瞬时视在功率数据块", ""},
+    {"02050000", "-XX.XXXX[kVA]", "", "瞬时总视在功率", ""},
+    {"02050100", "-XX.XXXX[kVA]", "", "瞬时A相视在功率", ""},
+    {"02050200", "-XX.XXXX[kVA]", "", "瞬时B相视在功率", ""},
+    {"02050300", "-XX.XXXX[kVA]", "", "瞬时C相视在功率", ""},
+    {"0206FF00", "-X.XXX", "total,A,B,C", "功率因数数据块", ""},
+    {"02060000", "-X.XXX", "", "总功率因数", ""},
+    {"02060100", "-X.XXX", "", "A相功率因数", ""},
+    {"02060200", "-X.XXX", "", "B相功率因数", ""},
+    {"02060300", "-X.XXX", "", "C相功率因数", ""},
+    {"02800001", "-XXX.XXX[A]", "", "零线电流", ""},
+    {"02800002", "XX.XX[Hz]", "", "电网频率", ""},
+    {"02800007", "-XXX.X[°C]", "", "表内温度", "sign bit assumed, as for the other signed variables"},
+    {"02800008", "XX.XX[V]", "", "时钟电池电压(内部)", ""},
+    {"0280000A", "XXXXXXXX[min]", "", "内部电池工作时间", ""},
+    // Event records: per phase A, B, C the number of events and their accumulated minutes.
+    {"03xx0000", "NNNNNN NNNNNN[min]", "A,B,C", "事件总次数，总累计时间",
+     "count and accumulated time taken as pairs per phase A, B, C (18 bytes)"},
+    // Parameters.
+    {"04000101", "YYMMDDWW", "", "日期及周次", "WW: 0 Sunday .. 6 Saturday"},
+    {"04000102", "hhmmss", "", "时间", ""},
+    {"04000103", "NN[min]", "", "最大需量周期", ""},
+    {"04000104", "NN[min]", "", "滑差时间", ""},
+    {"04000105", "XXXX[ms]", "", "校表脉冲宽度", ""},
+    {"04000106", "YYMMDDhhmm", "", "两套时区表切换时间", ""},
+    {"04000107", "YYMMDDhhmm", "", "两套日时段表切换时间", ""},
+    {"04000205", "NNNN", "", "公共假日数", ""},
+    {"040002xx", "NN", "", "", "numbers of zones, tables, segments, tariffs, harmonics"},
+    {"04000302", "NN[s]", "", "每屏显示时间", ""},
+    {"040003xx", "NN", "", "", ""},
+    {"04000401", "DIGITS*6", "", "通信地址", "NNNNNNNNNNNN, leading zeros kept"},
+    {"04000402", "DIGITS*6", "", "表号", "NNNNNNNNNNNN, leading zeros kept"},
+    {"04000403", "ASCII*32", "", "资产编号", ""},
+    {"04000404", "ASCII*6", "", "额定电压", ""},
+    {"04000405", "ASCII*6", "", "额定电流", ""},
+    {"04000406", "ASCII*6", "", "最大电流", ""},
+    {"04000407", "ASCII*4", "", "有功准确度等级", ""},
+    {"04000408", "ASCII*4", "", "无功准确度等级", ""},
+    {"04000409", "XXXXXX[imp/kWh]", "", "电表有功常数", ""},
+    {"0400040A", "XXXXXX[imp/kvarh]", "", "电表无功常数", ""},
+    {"0400040B", "ASCII*10", "", "电表型号", ""},
+    {"0400040C", "ASCII*10", "", "生产日期", ""},
+    {"0400040D", "ASCII*16", "", "协议版本号", ""},
+    {"040005xx", "WORD*2", "", "电表运行状态字", ""},
+    {"040006xx", "WORD*1", "", "", "characteristic words of the combinations"},
+    {"040007xx", "WORD*1", "", "", "baud-rate characteristic words: bit 1 600 .. bit 6 19200"},
+    {"04000801", "WORD*1", "", "周休日特征字", ""},
+    {"04000802", "NN", "", "周休日采用的日时段表号", ""},
+    {"040009xx", "WORD*1", "", "", "mode words"},
+    {"04000A01", "MMDDhhmm", "", "负荷记录起始时间", ""},
+    {"04000A02", "NNNN[min]", "", "第1类负荷记录间隔时间", ""},
+    {"04000Bxx", "DDhh", "", "结算日", "9999: no settlement day"},
+    {"04000Cxx", "HEX*4", "", "密码", "write only; level byte PA first in display order"},
+    {"04000E01", "XX.XXXX[kW]", "", "正向有功功率上限值", ""},
+    {"04000E02", "XX.XXXX[kW]", "", "反向有功功率上限值", ""},
+    {"04000E03", "XXX.X[V]", "", "电压上限值", ""},
+    {"04000E04", "XXX.X[V]", "", "电压下限值", ""},
+    {"04010000", "MMDDNN", "*14", "第一套时区表数据", "NN: day time-segment table number"},
+    {"040100xx", "hhmmNN", "*14", "第一套日时段表数据", "NN: tariff number"},
+    {"04020000", "MMDDNN", "*14", "第二套时区表数据", "NN: day time-segment table number"},
+    {"040200xx", "hhmmNN", "*14", "第二套日时段表数据", "NN: tariff number"},
+    {"048000xx", "ASCII*32", "", "", "manufacturer's software, hardware version and number"},
+    // Load records: the blocks as the meter sends them.
+    {"06xxxxxx", "LOADBLOCK", "", "负荷记录", "sections 1..6 laid out as kLoadSections below"},
+};
+
+// The six sections of a load record block, in order.
+const char* const kLoadSections[6] = {
+    "XXX.X[V] XXX.X[V] XXX.X[V] -XXX.XXX[A] -XXX.XXX[A] -XXX.XXX[A] XX.XX[Hz]",
+    "-XX.XXXX[kW] -XX.XXXX[kW] -XX.XXXX[kW] -XX.XXXX[kW] -XX.XXXX[kvar] -XX.XXXX[kvar] -XX.XXXX[kvar] -XX.XXXX[kvar]",
+    "-X.XXX -X.XXX -X.XXX -X.XXX",
+    "XXXXXX.XX[kWh] XXXXXX.XX[kWh] XXXXXX.XX[kvarh] XXXXXX.XX[kvarh]",
+    "XXXXXX.XX[kvarh] XXXXXX.XX[kvarh] XXXXXX.XX[kvarh] XXXXXX.XX[kvarh]",
+    "XX.XXXX[kW] XX.XXXX[kvar]",
+};
+
+const char* const kWeekDays[7] = {"星期日", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"};
+
+enum TFieldKind { fkNumber, fkDateWeek, fkTime, fkDateTime, fkMonthDayTime, fkDayHour, fkZone, fkSegment,
+                  fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock };
+
+struct TField {
+  TFieldKind Kind = fkNumber;
+  int Bytes = 0;
+  int Decimals = 0;
+  bool Signed = false;
+  std::string Unit;
+  std::string Notation;  // as the table writes it, for messages
+};
+
+struct TNamedKind {
+  const char* Token;
+  TFieldKind Kind;
+  int Bytes;
+};
+const TNamedKind kNamedKinds[] = {
+    {"YYMMDDWW", fkDateWeek, 4}, {"hhmmss", fkTime, 3},   {"YYMMDDhhmm", fkDateTime, 5},
+    {"MMDDhhmm", fkMonthDayTime, 4}, {"DDhh", fkDayHour, 2}, {"MMDDNN", fkZone, 3},
+    {"hhmmNN", fkSegment, 3},    {"LOADBLOCK", fkLoadBlock, 0},
+};
+const TNamedKind kSizedKinds[] = {{"ASCII*", fkAscii, 0}, {"WORD*", fkWord, 0}, {"HEX*", fkHex, 0},
+                                  {"DIGITS*", fkDigits, 0}};
+
+TField ParseField(const std::string& token) {
+  TField f;
+  std::string body = token;
+  if (auto open = body.find('['); open != std::string::npos && body.back() == ']') {
+    f.Unit = body.substr(open + 1, body.size() - open - 2);
+    body.resize(open);
+  }
+  if (!body.empty() && body[0] == '-') {
+    f.Signed = true;
+    body.erase(0, 1);
+  }
+  f.Notation = (f.Signed ? "signed " : "") + body + (f.Unit.empty() ? "" : " " + f.Unit);
+  for (const TNamedKind& k : kNamedKinds) {
+    if (body == k.Token) {
+      f.Kind = k.Kind;
+      f.Bytes = k.Bytes;
+      return f;
+    }
+  }
+  for (const TNamedKind& k : kSizedKinds) {
+    if (body.rfind(k.Token, 0) == 0) {
+      f.Kind = k.Kind;
+      f.Bytes = std::atoi(body.c_str() + std::string(k.Token).size());
+      return f;
+    }
+  }
+  const size_t point = body.find('.');
+  f.Kind = fkNumber;
+  f.Bytes = static_cast<int>(body.size() - (point == std::string::npos ? 0 : 1)) / 2;
+  f.Decimals = point == std::string::npos ? 0 : static_cast<int>(body.size() - point - 1);
+  return f;
+}
+
+std::vector<TField> ParseLayout(const std::string& layout) {
+  std::vector<TField> fields;
+  size_t pos = 0;
+  while (pos < layout.size()) {
+    size_t end = layout.find(' ', pos);
+    if (end == std::string::npos) end = layout.size();
+    if (end > pos) fields.push_back(ParseField(layout.substr(pos, end - pos)));
+    pos = end + 1;
+  }
+  return fields;
+}
+
+int EntrySize(const std::vector<TField>& fields) {
+  int size = 0;
+  for (const TField& f : fields) size += f.Bytes;
+  return size;
+}
+
+std::string Notation(const std::vector<TField>& fields) {
+  std::string text;
+  for (const TField& f : fields) text += (text.empty() ? "" : " ") + f.Notation;
+  return text;
+}
+
+bool MatchesPattern(const char* pattern, const std::string& di) {
+  if (di.size() != 8) return false;
+  for (size_t i = 0; i < 8; ++i) {
+    char p = pattern[i], c = static_cast<char>(std::toupper(static_cast<unsigned char>(di[i])));
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    if (p != 'x' && p != c) return false;
+  }
+  return true;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Two(int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", value);
+  return text;
+}
+
+std::string HexByte(uint8_t b) { return TStringUtil::BytesToHex(&b, 1); }
+
+// ---- From bytes to text --------------------------------------------------------------------
+
+// A failure while reading: the text after "cannot read as ...: ".
+struct TReadError {
+  std::string Why;
+};
+
+// The two-digit BCD parts of a field, most significant first (YY, MM, DD, ... in notation order).
+std::vector<int> BcdParts(const uint8_t* wire, int bytes) {
+  std::vector<int> parts;
+  for (int i = bytes - 1; i >= 0; --i) {
+    const uint8_t b = wire[i];
+    if ((b >> 4) > 9 || (b & 15) > 9) throw TReadError{"byte " + HexByte(b) + " is not BCD"};
+    parts.push_back((b >> 4) * 10 + (b & 15));
+  }
+  return parts;
+}
+
+bool ValidDate(int year, int month, int day) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// 0 = Sunday.
+int WeekDay(int year, int month, int day) {
+  year -= month <= 2;
+  const int era = year / 400, yoe = year - era * 400;
+  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const long days = era * 146097L + yoe * 365L + yoe / 4 - yoe / 100 + doy - 719468L;  // since 1970-01-01
+  return static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday (4)
+}
+
+std::string DateText(int yy, int mm, int dd) {
+  if (!ValidDate(2000 + yy, mm, dd)) throw TReadError{"20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd) + " is no date"};
+  return "20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd);
+}
+
+std::string ClockText(int hh, int mm) {
+  if (hh > 23 || mm > 59) throw TReadError{Two(hh) + ":" + Two(mm) + " is no time of day"};
+  return Two(hh) + ":" + Two(mm);
+}
+
+std::string NumberText(const TField& f, const uint8_t* wire) {
+  std::string digits;
+  bool negative = false;
+  for (int i = f.Bytes - 1; i >= 0; --i) {
+    uint8_t b = wire[i];
+    int hi = b >> 4, lo = b & 15;
+    if (f.Signed && i == f.Bytes - 1) {
+      negative = (hi & 8) != 0;
+      hi &= 7;
+    }
+    if (hi > 9 || lo > 9) throw TReadError{"byte " + HexByte(b) + " is not BCD"};
+    digits += static_cast<char>('0' + hi);
+    digits += static_cast<char>('0' + lo);
+  }
+  std::string whole = digits.substr(0, digits.size() - static_cast<size_t>(f.Decimals));
+  const std::string fraction = digits.substr(whole.size());
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+  if (whole.empty()) whole = "0";
+  std::string text = whole + (fraction.empty() ? "" : "." + fraction);
+  const bool zero = digits.find_first_not_of('0') == std::string::npos;
+  return (negative && !zero ? "-" : "") + text;
+}
+
+std::string AsciiText(const TField& f, const uint8_t* wire) {
+  std::string text;
+  for (int i = f.Bytes - 1; i >= 0; --i) {
+    const uint8_t c = wire[i];
+    if (c == 0) continue;  // padding
+    if (c < 0x20 || c > 0x7E) throw TReadError{"byte " + HexByte(c) + " is not printable ASCII"};
+    text += static_cast<char>(c);
+  }
+  return text;
+}
+
+std::string WordText(const TField& f, const uint8_t* wire) {
+  std::string hex, bits;
+  unsigned long value = 0;
+  for (int i = f.Bytes - 1; i >= 0; --i) {
+    hex += HexByte(wire[i]);
+    value = value << 8 | wire[i];
+  }
+  for (int bit = 0; bit < 8 * f.Bytes; ++bit)
+    if (value >> bit & 1) bits += (bits.empty() ? "" : " ") + std::to_string(bit);
+  const bool one = !bits.empty() && bits.find(' ') == std::string::npos;
+  return hex + "H (" + (bits.empty() ? "no bit set" : (one ? "bit " : "bits ") + bits) + ")";
+}
+
+std::string FieldText(const TField& f, const uint8_t* wire) {
+  switch (f.Kind) {
+    case fkNumber: return NumberText(f, wire) + (f.Unit.empty() ? "" : " " + f.Unit);
+    case fkDateWeek: {
+      std::vector<int> p = BcdParts(wire, 4);
+      if (p[3] > 6) throw TReadError{"week day " + Two(p[3]) + " is not 00 to 06"};
+      return DateText(p[0], p[1], p[2]) + " (" + kWeekDays[p[3]] + ")";
+    }
+    case fkTime: {
+      std::vector<int> p = BcdParts(wire, 3);
+      if (p[2] > 59) throw TReadError{Two(p[2]) + " is no second"};
+      return ClockText(p[0], p[1]) + ":" + Two(p[2]);
+    }
+    case fkDateTime: {
+      std::vector<int> p = BcdParts(wire, 5);
+      return DateText(p[0], p[1], p[2]) + " " + ClockText(p[3], p[4]);
+    }
+    case fkMonthDayTime: {
+      std::vector<int> p = BcdParts(wire, 4);
+      if (!ValidDate(2000, p[0], p[1])) throw TReadError{Two(p[0]) + "-" + Two(p[1]) + " is no date"};
+      return Two(p[0]) + "-" + Two(p[1]) + " " + ClockText(p[2], p[3]);
+    }
+    case fkDayHour: {
+      std::vector<int> p = BcdParts(wire, 2);
+      if (p[0] == 99 && p[1] == 99) return "not set";
+      if (p[0] < 1 || p[0] > 31 || p[1] > 23) throw TReadError{"day " + Two(p[0]) + " hour " + Two(p[1]) + " is out of range"};
+      return "day " + Two(p[0]) + " " + Two(p[1]) + "h";
+    }
+    case fkZone:
+    case fkSegment: {
+      std::vector<int> p = BcdParts(wire, 3);
+      if (p[0] == 0 && p[1] == 0 && p[2] == 0) return "unused";
+      std::string when;
+      if (f.Kind == fkSegment) when = ClockText(p[0], p[1]);
+      else if (ValidDate(2000, p[0], p[1])) when = Two(p[0]) + "-" + Two(p[1]);
+      else throw TReadError{Two(p[0]) + "-" + Two(p[1]) + " is no date"};
+      return when + " #" + std::to_string(p[2]);
+    }
+    case fkAscii: return AsciiText(f, wire);
+    case fkWord: return WordText(f, wire);
+    case fkHex: {
+      std::string hex;
+      for (int i = f.Bytes - 1; i >= 0; --i) hex += HexByte(wire[i]);
+      return hex;
+    }
+    case fkDigits: {
+      std::string digits;
+      for (int p : BcdParts(wire, f.Bytes)) digits += Two(p);
+      return digits;
+    }
+    case fkLoadBlock: break;
+  }
+  return "";
+}
+
+std::string EntryText(const std::vector<TField>& fields, const uint8_t* wire) {
+  std::string text;
+  for (const TField& f : fields) {
+    text += (text.empty() ? "" : ", ") + FieldText(f, wire);
+    wire += f.Bytes;
+  }
+  return text;
+}
+
+// The labels of `count` entries, or false when the row's entries do not allow that count.
+bool EntryLabels(const std::string& entries, size_t count, std::vector<std::string>& labels) {
+  labels.clear();
+  if (entries.empty()) {
+    labels.push_back("");
+    return count == 1;
+  }
+  if (entries[0] == '*') {
+    labels.assign(count, "");
+    return static_cast<int>(count) == std::atoi(entries.c_str() + 1);
+  }
+  if (entries == "total,T") {
+    if (count < 1) return false;
+    labels.push_back("total");
+    for (size_t i = 1; i < count; ++i) labels.push_back("T" + std::to_string(i));
+    return true;
+  }
+  size_t pos = 0;
+  while (pos <= entries.size()) {
+    size_t end = entries.find(',', pos);
+    if (end == std::string::npos) end = entries.size();
+    labels.push_back(entries.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return labels.size() == count;
+}
+
+// How many entries a row holds: 1, the number of its labels or of its "*n", 0 for any number.
+size_t EntryCount(const std::string& entries) {
+  if (entries.empty()) return 1;
+  if (entries == "total,T") return 0;
+  if (entries[0] == '*') return static_cast<size_t>(std::atoi(entries.c_str() + 1));
+  return static_cast<size_t>(std::count(entries.begin(), entries.end(), ',')) + 1;
+}
+
+std::string ExpectedCount(const std::string& entries, int entrySize) {
+  const size_t count = EntryCount(entries);
+  if (count == 0) return "a whole number of " + std::to_string(entrySize) + "-byte entries is expected";
+  return std::to_string(count * static_cast<size_t>(entrySize)) + " bytes are expected";
+}
+
+std::string LoadBlocksText(const std::vector<uint8_t>& d) {
+  static const std::vector<std::vector<TField>> sections = [] {
+    std::vector<std::vector<TField>> s;
+    for (const char* layout : kLoadSections) s.push_back(ParseLayout(layout));
+    return s;
+  }();
+  static const TField time = ParseField("YYMMDDhhmm");
+  std::string text;
+  size_t pos = 0;
+  if (d.empty()) throw TReadError{"no record block in the data"};
+  while (pos < d.size()) {
+    const std::string at = "block at byte " + std::to_string(pos);
+    if (d.size() - pos < 3 || d[pos] != 0xA0 || d[pos + 1] != 0xA0) throw TReadError{at + " does not start with A0 A0"};
+    const size_t len = d[pos + 2], body = pos + 3, end = body + len;
+    if (end + 3 > d.size()) throw TReadError{at + " is cut short"};
+    uint8_t sum = 0;
+    for (size_t i = pos; i < end; ++i) sum = static_cast<uint8_t>(sum + d[i]);
+    if (d[end] != sum) throw TReadError{at + " has checksum " + HexByte(d[end]) + ", the bytes sum to " + HexByte(sum)};
+    if (d[end + 1] != 0xE5 || d[end + 2] != 0xE5) throw TReadError{at + " does not end with E5 E5"};
+    if (len < 5) throw TReadError{at + " has no time"};
+    std::string block = FieldText(time, &d[body]);
+    size_t p = body + 5;
+    for (const std::vector<TField>& section : sections) {
+      const size_t close = static_cast<size_t>(std::find(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(end), 0xAA) - d.begin());
+      if (close == end) throw TReadError{at + " has fewer than six sections"};
+      const size_t size = close - p;
+      if (size == 0) block += " | -";
+      else if (static_cast<int>(size) == EntrySize(section)) block += " | " + EntryText(section, &d[p]);
+      else throw TReadError{at + ": a section of " + std::to_string(size) + " bytes, " + std::to_string(EntrySize(section)) + " expected"};
+      p = close + 1;
+    }
+    if (p != end) throw TReadError{at + " has bytes after its sixth section"};
+    text += (text.empty() ? "" : "; ") + block;
+    pos = end + 3;
+  }
+  return text;
+}
+
+TReading Failed(const std::string& text) {
+  TReading r;
+  r.Text = text;
+  r.Value = text;
+  return r;
+}
+
+std::string FirstUnit(const std::vector<TField>& fields) {
+  for (const TField& f : fields)
+    if (f.Kind == fkNumber) return f.Unit;
+  return "";
+}
+
+// ---- From text to bytes --------------------------------------------------------------------
+
+// Reads `text` against a pattern where each run of '#' is a decimal number of that many digits
+// and every other character must stand as it is.
+bool Match(const std::string& text, const std::string& pattern, std::vector<int>& numbers) {
+  numbers.clear();
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < pattern.size();) {
+    if (pattern[i] != '#') {
+      if (text[i] != pattern[i]) return false;
+      ++i;
+      continue;
+    }
+    int value = 0;
+    for (; i < pattern.size() && pattern[i] == '#'; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+      value = value * 10 + (text[i] - '0');
+    }
+    numbers.push_back(value);
+  }
+  return true;
+}
+
+// BCD bytes of two-digit parts given most significant first, appended in wire order.
+void PutParts(const std::vector<int>& parts, std::vector<uint8_t>& out) {
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+    out.push_back(static_cast<uint8_t>((*it / 10) << 4 | (*it % 10)));
+}
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  for (;;) {
+    const size_t end = text.find(separator, pos);
+    parts.push_back(Trim(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos)));
+    if (end == std::string::npos) return parts;
+    pos = end + separator.size();
+  }
+}
+
+bool PutNumber(const TField& f, std::string text, std::vector<uint8_t>& out, std::string& error) {
+  if (!f.Unit.empty() && text.size() > f.Unit.size() &&
+      text.compare(text.size() - f.Unit.size(), f.Unit.size(), f.Unit) == 0)
+    text = Trim(text.substr(0, text.size() - f.Unit.size()));
+  bool negative = !text.empty() && text[0] == '-';
+  if (negative || (!text.empty() && text[0] == '+')) text.erase(0, 1);
+  const size_t point = text.find('.');
+  std::string whole = text.substr(0, point), fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  auto digitsOnly = [](const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  };
+  const int wholeDigits = 2 * f.Bytes - f.Decimals;
+  if ((whole.empty() && fraction.empty()) || !digitsOnly(whole) || !digitsOnly(fraction)) {
+    error = "'" + text + "' is not a number";
+    return false;
+  }
+  if (negative && !f.Signed) {
+    error = f.Notation + " cannot be negative";
+    return false;
+  }
+  if (static_cast<int>(fraction.size()) > f.Decimals) {
+    error = "'" + text + "' has more than " + std::to_string(f.Decimals) + " decimals";
+    return false;
+  }
+  whole.erase(0, whole.find_first_not_of('0') == std::string::npos ? whole.size() : whole.find_first_not_of('0'));
+  if (static_cast<int>(whole.size()) > wholeDigits) {
+    error = "'" + text + "' does not fit " + f.Notation;
+    return false;
+  }
+  std::string digits = std::string(static_cast<size_t>(wholeDigits) - whole.size(), '0') + whole + fraction +
+                       std::string(static_cast<size_t>(f.Decimals) - fraction.size(), '0');
+  if (f.Signed && digits[0] > '7') {
+    error = "'" + text + "' does not fit " + f.Notation;
+    return false;
+  }
+  std::vector<int> parts;
+  for (size_t i = 0; i < digits.size(); i += 2) parts.push_back((digits[i] - '0') * 10 + (digits[i + 1] - '0'));
+  if (negative && digits.find_first_not_of('0') != std::string::npos) parts[0] += 80;  // sign bit: 0x80 = "8" in the top digit
+  PutParts(parts, out);
+  return true;
+}
+
+bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& out, std::string& error) {
+  std::vector<int> n;
+  const std::string bad = "'" + text + "' is not " + f.Notation;
+  auto fail = [&](const std::string& why) {
+    error = why;
+    return false;
+  };
+  switch (f.Kind) {
+    case fkNumber: return PutNumber(f, text, out, error);
+    case fkDateWeek: {
+      const std::string date = text.substr(0, std::min<size_t>(text.size(), 10));
+      if (!Match(date, "####-##-##", n) || n[0] < 2000 || n[0] > 2099 || !ValidDate(n[0], n[1], n[2]))
+        return fail("'" + text + "' is not a date 2000-01-01 to 2099-12-31");
+      PutParts({n[0] - 2000, n[1], n[2], WeekDay(n[0], n[1], n[2])}, out);
+      return true;
+    }
+    case fkTime:
+      if (!Match(text, "##:##:##", n) || n[0] > 23 || n[1] > 59 || n[2] > 59) return fail("'" + text + "' is not a time hh:mm:ss");
+      PutParts(n, out);
+      return true;
+    case fkDateTime:
+      if (!Match(text, "####-##-## ##:##", n) || n[0] < 2000 || n[0] > 2099 || !ValidDate(n[0], n[1], n[2]) ||
+          n[3] > 23 || n[4] > 59)
+        return fail("'" + text + "' is not a date and time YYYY-MM-DD hh:mm");
+      n[0] -= 2000;
+      PutParts(n, out);
+      return true;
+    case fkMonthDayTime:
+      if (!Match(text, "##-## ##:##", n) || !ValidDate(2000, n[0], n[1]) || n[2] > 23 || n[3] > 59)
+        return fail("'" + text + "' is not MM-DD hh:mm");
+      PutParts(n, out);
+      return true;
+    case fkDayHour:
+      if (text == "not set") n = {99, 99};
+      else if (!Match(text, "day ## ##h", n) || n[0] < 1 || n[0] > 31 || n[1] > 23) return fail("'" + text + "' is not 'day DD hhh' or 'not set'");
+      PutParts(n, out);
+      return true;
+    case fkZone:
+    case fkSegment: {
+      if (text == "unused") {
+        PutParts({0, 0, 0}, out);
+        return true;
+      }
+      const std::string head = f.Kind == fkZone ? "##-## " : "##:## ";
+      const std::string number = text.size() > head.size() + 1 ? text.substr(head.size() + 1) : "";
+      if (!Match(text.substr(0, std::min(text.size(), head.size())), head, n) || text[head.size()] != '#' ||
+          number.empty() || number.size() > 2 ||
+          !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
+        return fail(bad);
+      if (f.Kind == fkZone ? !ValidDate(2000, n[0], n[1]) : (n[0] > 23 || n[1] > 59)) return fail(bad);
+      n.push_back(std::atoi(number.c_str()));
+      PutParts(n, out);
+      return true;
+    }
+    case fkAscii: {
+      if (static_cast<int>(text.size()) > f.Bytes) return fail("'" + text + "' is longer than " + std::to_string(f.Bytes) + " characters");
+      for (char c : text)
+        if (c < 0x20 || c > 0x7E) return fail("'" + text + "' is not printable ASCII");
+      std::vector<uint8_t> value(text.begin(), text.end());
+      value.resize(static_cast<size_t>(f.Bytes), 0);
+      out.insert(out.end(), value.rbegin(), value.rend());
+      return true;
+    }
+    case fkWord:
+    case fkHex:
+    case fkDigits: {
+      const size_t digits = 2 * static_cast<size_t>(f.Bytes);
+      std::string hex = text.substr(0, std::min(text.size(), digits));
+      const std::string rest = text.substr(hex.size());
+      bool ok = hex.size() == digits && (rest.empty() || (f.Kind == fkWord && rest[0] == 'H'));
+      for (char c : hex)
+        ok = ok && (f.Kind == fkDigits ? std::isdigit(static_cast<unsigned char>(c)) : std::isxdigit(static_cast<unsigned char>(c)));
+      if (!ok) return fail("'" + text + "' is not " + std::to_string(digits) + (f.Kind == fkDigits ? " digits" : " hex digits"));
+      for (size_t i = digits; i >= 2; i -= 2) {
+        uint8_t b = 0;
+        TStringUtil::TryHexPair(hex.substr(i - 2, 2), b);
+        out.push_back(b);
+      }
+      return true;
+    }
+    case fkLoadBlock: return fail("load records are made by the meter and cannot be given");
+  }
+  return fail(bad);
+}
+
+}  // namespace
+
+const std::vector<TReadingFormat>& ReadingFormats() { return kFormats; }
+
+const TReadingFormat* FindReadingFormat(const std::string& di) {
+  for (const TReadingFormat& row : kFormats)
+    if (MatchesPattern(row.Pattern, di)) return &row;
+  return nullptr;
+}
+
+std::string IdentifierName(const std::string& di) {
+  const std::string code = Upper(di);
+  for (const TCatalogList& list : CatalogLists()) {
+    for (const std::string& row : list.Rows) {
+      if (IsSeparatorRow(row) || row.compare(0, 8, code) != 0) continue;
+      std::string label = ShowRow(row).Label;
+      return label.empty() ? label : label.substr(1);  // without the hyphen
+    }
+  }
+  const TReadingFormat* row = FindReadingFormat(code);
+  return row ? row->Name : "";
+}
+
+TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) {
+  const TReadingFormat* row = FindReadingFormat(di);
+  if (!row) return Failed("cannot read: no layout known for identifier " + Upper(di));
+  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const std::string as = "cannot read as " + Notation(fields);
+  TReading reading;
+  reading.Unit = FirstUnit(fields);
+  try {
+    if (fields.size() == 1 && fields[0].Kind == fkLoadBlock) {
+      reading.Text = LoadBlocksText(data);
+    } else {
+      const size_t size = static_cast<size_t>(EntrySize(fields));
+      std::vector<std::string> labels;
+      if (data.size() % size != 0 || !EntryLabels(row->Entries, data.size() / size, labels)) {
+        return Failed(as + ": " + std::to_string(data.size()) + " bytes, " + ExpectedCount(row->Entries, static_cast<int>(size)));
+      }
+      for (size_t i = 0; i < labels.size(); ++i) {
+        const std::string entry = EntryText(fields, data.data() + i * size);
+        reading.Text += (i ? "; " : "") + (labels[i].empty() ? "" : labels[i] + " ") + entry;
+      }
+    }
+  } catch (const TReadError& e) {
+    return Failed(as + ": " + e.Why);
+  }
+  reading.Ok = true;
+  const bool single = fields.size() == 1 && fields[0].Kind == fkNumber && std::string(row->Entries).empty();
+  reading.Value = single && !reading.Unit.empty() ? reading.Text.substr(0, reading.Text.size() - reading.Unit.size() - 1)
+                                                   : reading.Text;
+  return reading;
+}
+
+TReading ReplyReading(const TFrameBody& body) {
+  if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return Failed("cannot read: not a read reply");
+  // The identifier comes first on the wire, DI0 first.
+  std::string di;
+  for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
+  std::vector<uint8_t> data;
+  for (size_t i = 8; i + 1 < body.Data.size(); i += 2) {
+    uint8_t b = 0;
+    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) return Failed("cannot read: data is not hexadecimal");
+    data.push_back(b);
+  }
+  if (!body.LastFrame) return Failed("cannot read yet: further frames follow");
+  return FormatReading(di, data);
+}
+
+std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data) {
+  const std::string name = IdentifierName(di);
+  return Upper(di) + (name.empty() ? "" : " " + name) + ": " + FormatReading(di, data).Text;
+}
+
+bool ParseReading(const std::string& di, const std::string& text, std::vector<uint8_t>& data, std::string& error) {
+  data.clear();
+  const TReadingFormat* row = FindReadingFormat(di);
+  if (!row) {
+    error = "no layout known for identifier " + Upper(di);
+    return false;
+  }
+  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const bool ascii = fields.size() == 1 && fields[0].Kind == fkAscii;
+  std::vector<std::string> entries = ascii ? std::vector<std::string>{text} : Split(text, "; ");
+  std::vector<std::string> labels;
+  if (!EntryLabels(row->Entries, entries.size(), labels)) {
+    error = "'" + text + "' does not have the entries " + (std::string(row->Entries).empty() ? "of one reading" : row->Entries);
+    return false;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::string entry = entries[i];
+    if (!labels[i].empty()) {
+      if (entry.rfind(labels[i] + " ", 0) != 0) {
+        error = "entry '" + entry + "' does not start with " + labels[i];
+        return false;
+      }
+      entry = Trim(entry.substr(labels[i].size() + 1));
+    }
+    std::vector<std::string> values = ascii ? std::vector<std::string>{entry} : Split(entry, ", ");
+    if (values.size() != fields.size()) {
+      error = "'" + entry + "' does not have the " + std::to_string(fields.size()) + " parts of " + Notation(fields);
+      return false;
+    }
+    for (size_t k = 0; k < fields.size(); ++k)
+      if (!PutField(fields[k], values[k], data, error)) return false;
+  }
+  return true;
+}
+
+int ReadingLength(const std::string& di) {
+  const TReadingFormat* row = FindReadingFormat(di);
+  if (!row) return 0;
+  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const std::string entries = row->Entries;
+  if (entries == "total,T" || (fields.size() == 1 && fields[0].Kind == fkLoadBlock)) return 0;
+  const size_t count = EntryCount(entries);
+  return static_cast<int>(count) * EntrySize(fields);
+}

@@ -1,0 +1,196 @@
+// Readings of reply data in engineering units. Every expected text is worked out by hand from the
+// layouts of DL/T 645-2007 Appendix A; the data is written in wire order (least significant byte
+// first), as it follows the identifier in a reply.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "protocol/Catalog.h"
+#include "protocol/Reading.h"
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+TBytes Join(std::initializer_list<TBytes> parts) {
+  TBytes out;
+  for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct TCase {
+  const char* DI;
+  TBytes Data;
+  std::string Reading;
+};
+
+std::string Unused(int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += "; unused";
+  return text;
+}
+
+// One load record block of class 1 (voltages, currents, frequency), the other sections empty.
+TBytes LoadBlock() {
+  TBytes body = {0x15, 0x10, 0x09, 0x12, 0x26,                       // 2026-12-09 10:15
+                 0x00, 0x22, 0x98, 0x21, 0x03, 0x22,                 // 220.0 219.8 220.3 V
+                 0x00, 0x50, 0x00, 0x80, 0x49, 0x00, 0x20, 0x50, 0x80,  // 5.000 4.980 -5.020 A
+                 0x00, 0x50,                                         // 50.00 Hz
+                 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+  TBytes block = Join({{0xA0, 0xA0, static_cast<uint8_t>(body.size())}, body});
+  block.push_back(static_cast<uint8_t>(std::accumulate(block.begin(), block.end(), 0)));
+  block.push_back(0xE5);
+  block.push_back(0xE5);
+  return block;
+}
+
+}  // namespace
+
+TEST(Reading, EveryLayoutAndUnitReadsAsTheStandardDefines) {
+  const TCase cases[] = {
+      {"00010000", {0x56, 0x34, 0x12, 0x00}, "1234.56 kWh"},
+      {"00020001", {0x05, 0x00, 0x00, 0x00}, "0.05 kWh"},
+      {"02010100", {0x01, 0x22}, "220.1 V"},
+      {"02020100", {0x34, 0x12, 0x80}, "-1.234 A"},
+      {"02020300", {0x00, 0x50, 0x00}, "5.000 A"},
+      {"02030000", {0x56, 0x34, 0x92}, "-12.3456 kW"},
+      {"02040100", {0x00, 0x50, 0x01}, "1.5000 kvar"},
+      {"02050000", {0x00, 0x00, 0x03}, "3.0000 kVA"},
+      {"02060000", {0x87, 0x09}, "0.987"},
+      {"02060200", {0x00, 0x85}, "-0.500"},
+      {"02800001", {0x10, 0x00, 0x00}, "0.010 A"},
+      {"02800002", {0x00, 0x50}, "50.00 Hz"},
+      {"02800007", {0x55, 0x80}, "-5.5 °C"},
+      {"02800008", {0x60, 0x03}, "3.60 V"},
+      {"0280000A", {0x45, 0x23, 0x01, 0x00}, "12345 min"},
+      {"01010000", {0x45, 0x23, 0x01, 0x15, 0x10, 0x09, 0x12, 0x26}, "1.2345 kW, 2026-12-09 10:15"},
+      {"04000101", {0x03, 0x09, 0x12, 0x26}, "2026-12-09 (星期三)"},
+      {"04000101", {0x00, 0x29, 0x02, 0x04}, "2004-02-29 (星期日)"},
+      {"04000102", {0x00, 0x15, 0x10}, "10:15:00"},
+      {"04000103", {0x15}, "15 min"},
+      {"04000105", {0x80, 0x00}, "80 ms"},
+      {"04000106", {0x00, 0x00, 0x01, 0x01, 0x25}, "2025-01-01 00:00"},
+      {"04000204", {0x04}, "4"},
+      {"04000302", {0x05}, "5 s"},
+      {"04000401", {0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, "000000000001"},
+      {"04000404", {0x00, 0x00, 0x56, 0x30, 0x32, 0x32}, "220V"},
+      {"04000409", {0x00, 0x12, 0x00}, "1200 imp/kWh"},
+      {"0400040A", {0x00, 0x08, 0x00}, "800 imp/kvarh"},
+      {"04000501", {0x14, 0x00}, "0014H (bits 2 4)"},
+      {"04000703", {0x08}, "08H (bit 3)"},
+      {"04000901", {0x00}, "00H (no bit set)"},
+      {"04000A01", {0x15, 0x10, 0x09, 0x12}, "12-09 10:15"},
+      {"04000A02", {0x15, 0x00}, "15 min"},
+      {"04000B01", {0x00, 0x01}, "day 01 00h"},
+      {"04000B02", {0x99, 0x99}, "not set"},
+      {"04000C01", {0x56, 0x34, 0x12, 0x02}, "02123456"},
+      {"04000E03", {0x40, 0x26}, "264.0 V"},
+      {"04010000", Join({{0x01, 0x01, 0x01, 0x02, 0x01, 0x05}, TBytes(36, 0)}), "01-01 #1; 05-01 #2" + Unused(12)},
+      {"04020003", Join({{0x02, 0x00, 0x08, 0x12, 0x30, 0x21}, TBytes(36, 0)}), "08:00 #2; 21:30 #12" + Unused(12)},
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00}, "total 100.00 kWh; T1 40.00 kWh"},
+      {"0201FF00", {0x00, 0x22, 0x98, 0x21, 0x03, 0x22}, "A 220.0 V; B 219.8 V; C 220.3 V"},
+      {"03010000", Join({{0x03, 0, 0, 0x75, 0, 0}, {0x02, 0, 0, 0x50, 0, 0}, TBytes(6, 0)}),
+       "A 3, 75 min; B 2, 50 min; C 0, 0 min"},
+      {"06010002", LoadBlock(),
+       "2026-12-09 10:15 | 220.0 V, 219.8 V, 220.3 V, 5.000 A, 4.980 A, -5.020 A, 50.00 Hz | - | - | - | - | -"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.DI);
+    TReading r = FormatReading(c.DI, c.Data);
+    EXPECT_TRUE(r.Ok);
+    EXPECT_EQ(r.Text, c.Reading);
+  }
+  EXPECT_EQ(FormatReading("04000105", {0x80, 0x00}).Value, "80");
+  EXPECT_EQ(FormatReading("04000105", {0x80, 0x00}).Unit, "ms");
+  EXPECT_EQ(FormatReading("01010000", TBytes{0x45, 0x23, 0x01, 0x15, 0x10, 0x09, 0x12, 0x26}).Unit, "kW");
+}
+
+TEST(Reading, DataThatDoesNotFitGivesAReasonInsteadOfANumber) {
+  const TCase cases[] = {
+      {"00010000", {0x56, 0x34, 0x12}, "cannot read as XXXXXX.XX kWh: 3 bytes, 4 bytes are expected"},
+      {"00010000", {0x56, 0x34, 0x12, 0x00, 0x00}, "cannot read as XXXXXX.XX kWh: 5 bytes, 4 bytes are expected"},
+      {"00010000", {0x5A, 0x34, 0x12, 0x00}, "cannot read as XXXXXX.XX kWh: byte 5A is not BCD"},
+      {"02020100", {0x34, 0x12, 0x8A}, "cannot read as signed XXX.XXX A: byte 8A is not BCD"},
+      {"04000101", {0x01, 0x30, 0x02, 0x26}, "cannot read as YYMMDDWW: 2026-02-30 is no date"},
+      {"04000101", {0x07, 0x09, 0x12, 0x26}, "cannot read as YYMMDDWW: week day 07 is not 00 to 06"},
+      {"04000102", {0x00, 0x60, 0x10}, "cannot read as hhmmss: 10:60 is no time of day"},
+      {"04000404", {0x01, 0x00, 0x56, 0x30, 0x32, 0x32}, "cannot read as ASCII*6: byte 01 is not printable ASCII"},
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00}, "cannot read as XXXXXX.XX kWh: 5 bytes, a whole number of 4-byte entries is expected"},
+      {"0201FF00", {0x00, 0x22, 0x98, 0x21}, "cannot read as XXX.X V: 4 bytes, 6 bytes are expected"},
+      {"05060101", {0x00}, "cannot read: no layout known for identifier 05060101"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.DI);
+    TReading r = FormatReading(c.DI, c.Data);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Text, c.Reading);
+  }
+  TBytes badSum = LoadBlock();
+  badSum[badSum.size() - 3] ^= 1;
+  EXPECT_NE(FormatReading("06000002", badSum).Text.find("cannot read as LOADBLOCK: block at byte 0 has checksum"),
+            std::string::npos);
+  TBytes cut = LoadBlock();
+  cut.resize(cut.size() - 4);
+  EXPECT_EQ(FormatReading("06000002", cut).Text, "cannot read as LOADBLOCK: block at byte 0 is cut short");
+}
+
+// Every entry of the picker's catalogue has a layout, of the catalogue's own length.
+TEST(Reading, EveryCatalogueEntryHasALayoutOfItsLength) {
+  int entries = 0;
+  for (const TCatalogList& list : CatalogLists()) {
+    for (const std::string& row : list.Rows) {
+      if (IsSeparatorRow(row)) continue;
+      ++entries;
+      const std::string di = row.substr(0, 8);
+      SCOPED_TRACE(row);
+      ASSERT_NE(FindReadingFormat(di), nullptr);
+      EXPECT_FALSE(IdentifierName(di).empty());
+      const bool variable = row.back() == 'x' || di.rfind("06", 0) == 0;  // load records: parameter length
+      if (!variable) {
+        EXPECT_EQ(ReadingLength(di), std::stoi(row.substr(row.size() - 2)));
+      }
+    }
+  }
+  EXPECT_EQ(entries, 164);
+  EXPECT_EQ(IdentifierName("00010000"), "(当前)正向有功总电量");
+  EXPECT_EQ(IdentifierName("02800002"), "电网频率");
+  EXPECT_EQ(ReadingTip("02010100", {0x01, 0x22}), "02010100 A相电压: 220.1 V");
+}
+
+TEST(Reading, AReadingTypedInItsOwnFormGivesItsBytes) {
+  const TCase cases[] = {
+      {"00010000", {0x56, 0x34, 0x12, 0x00}, "1234.56"},
+      {"00010000", {0x56, 0x34, 0x12, 0x00}, "1234.56 kWh"},
+      {"00010000", {0x00, 0x34, 0x12, 0x00}, "1234"},
+      {"02020100", {0x34, 0x12, 0x80}, "-1.234"},
+      {"02060100", {0x00, 0x85}, "-0.5"},
+      {"04000101", {0x03, 0x09, 0x12, 0x26}, "2026-12-09"},
+      {"04000101", {0x03, 0x09, 0x12, 0x26}, "2026-12-09 (星期三)"},
+      {"04000102", {0x00, 0x15, 0x10}, "10:15:00"},
+      {"01010000", {0x45, 0x23, 0x01, 0x15, 0x10, 0x09, 0x12, 0x26}, "1.2345 kW, 2026-12-09 10:15"},
+      {"04000404", {0x00, 0x00, 0x56, 0x30, 0x32, 0x32}, "220V"},
+      {"04000401", {0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, "000000000001"},
+      {"04000501", {0x14, 0x00}, "0014H"},
+      {"04000B02", {0x99, 0x99}, "not set"},
+      {"0201FF00", {0x00, 0x22, 0x98, 0x21, 0x03, 0x22}, "A 220.0 V; B 219.8 V; C 220.3 V"},
+      {"04010001", Join({{0x02, 0x00, 0x08}, TBytes(39, 0)}), "08:00 #2" + Unused(13)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.DI) + " " + c.Reading);
+    TBytes data;
+    std::string error;
+    EXPECT_TRUE(ParseReading(c.DI, c.Reading, data, error)) << error;
+    EXPECT_EQ(data, c.Data);
+  }
+  const std::pair<const char*, const char*> refused[] = {
+      {"02010100", "-220.0"}, {"02010100", "220.05"}, {"02020100", "800.000"}, {"00010000", "12a"},
+      {"04000101", "2026-02-30"}, {"04000102", "24:00:00"}, {"0201FF00", "A 220.0 V"},
+      {"06000002", "1"}, {"05060101", "1"}, {"00010000", ""},
+  };
+  for (const auto& [di, text] : refused) {
+    TBytes data;
+    std::string error;
+    EXPECT_FALSE(ParseReading(di, text, data, error)) << di << " " << text;
+    EXPECT_FALSE(error.empty());
+  }
+}
