@@ -29,9 +29,16 @@ std::string XdgFolder(const char* variable, const char* fallback) {
   return HomeFolder() + "/" + fallback;
 }
 
+// A folder named "bin" (/usr/bin, /usr/local/bin, ~/.local/bin) holds installed programs shared
+// by every user of the machine: its files are never the program's own, even where root may write.
+bool IsInstalledProgramFolder(const std::string& folder) {
+  return folder == "/bin" || (folder.size() > 4 && folder.compare(folder.size() - 4, 4, "/bin") == 0);
+}
+
 std::string PrivateFolder(const std::string& executableFolder, const char* variable,
                           const char* fallback) {
-  if (IsFolder(executableFolder) && ::access(executableFolder.c_str(), W_OK) == 0)
+  if (IsFolder(executableFolder) && !IsInstalledProgramFolder(executableFolder) &&
+      ::access(executableFolder.c_str(), W_OK) == 0)
     return executableFolder;
   std::string folder = XdgFolder(variable, fallback) + "/" + AppName;
   MakeFolders(folder);

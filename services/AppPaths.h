@@ -1,6 +1,6 @@
 #pragma once
-// Where the program keeps its files. They live beside the executable when its folder is writable;
-// otherwise the settings go to $XDG_CONFIG_HOME/dlt645-workbench (default ~/.config/...) and the
+// Where the program keeps its files. They live beside the executable when its folder is writable
+// and is not a "bin" folder of installed programs (/usr/bin, /usr/local/bin); otherwise the settings go to $XDG_CONFIG_HOME/dlt645-workbench (default ~/.config/...) and the
 // folder "log" to $XDG_STATE_HOME/dlt645-workbench (default ~/.local/state/...).
 #include <string>
 

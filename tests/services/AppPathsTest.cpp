@@ -49,9 +49,13 @@ TEST(AppPaths, OtherwiseXdgFoldersAreUsedAndCreated) {
   TTempFolder dir;
   TEnv config("XDG_CONFIG_HOME", (dir / "config").c_str());
   TEnv state("XDG_STATE_HOME", (dir / "state").c_str());
-  const std::string missing = dir / "no/such/folder";
-  EXPECT_EQ(SettingsFolderFor(missing), dir / "config/dlt645-workbench");
-  EXPECT_EQ(LogFolderParentFor(missing), dir / "state/dlt645-workbench");
+  // A missing folder, and an installed program's writable "bin" folder (root running /usr/bin/...).
+  MakeFolders(dir / "usr/bin");
+  for (const std::string& exeFolder : {dir / "no/such/folder", dir / "usr/bin"}) {
+    SCOPED_TRACE(exeFolder);
+    EXPECT_EQ(SettingsFolderFor(exeFolder), dir / "config/dlt645-workbench");
+    EXPECT_EQ(LogFolderParentFor(exeFolder), dir / "state/dlt645-workbench");
+  }
   EXPECT_TRUE(FileExists(dir / "config/dlt645-workbench"));
   EXPECT_TRUE(FileExists(dir / "state/dlt645-workbench"));
 }
