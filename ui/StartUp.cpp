@@ -224,6 +224,8 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   QApplication::setWindowIcon(AppIcon());
   // Not the display name: the platform would append it to every window caption.
   QApplication::setApplicationName(QStringLiteral("dlt645-workbench"));
+  // Ties the windows to the installed desktop entry (its name and icon in docks and task lists).
+  QApplication::setDesktopFileName(QStringLiteral("dlt645-workbench"));
   step(TStartStep::AppInitialised);
   // 6. The splash window, painted at once.
   auto splash = std::make_unique<TSplashForm>();
