@@ -23,6 +23,7 @@
 #include "services/SingletonUnit.h"
 #include "ui/BaseFrm.h"
 #include "ui/Controls.h"
+#include "ui/IdentifierDlt.h"
 #include "ui/MainFrm.h"
 #include "ui/ParamFrm.h"
 #include "ui/Prompt.h"
@@ -43,12 +44,14 @@ const char* StartStepName(TStartStep step) {
     case TStartStep::MainFormCreated: return "MainFormCreated";
     case TStartStep::ParamFormCreated: return "ParamFormCreated";
     case TStartStep::PromptFormCreated: return "PromptFormCreated";
+    case TStartStep::IdentifierFormCreated: return "IdentifierFormCreated";
     case TStartStep::SplashDestroyed: return "SplashDestroyed";
     case TStartStep::LoopStarting: return "LoopStarting";
     case TStartStep::LoopEnded: return "LoopEnded";
     case TStartStep::MainFormDestroyed: return "MainFormDestroyed";
     case TStartStep::ParamFormDestroyed: return "ParamFormDestroyed";
     case TStartStep::PromptFormDestroyed: return "PromptFormDestroyed";
+    case TStartStep::IdentifierFormDestroyed: return "IdentifierFormDestroyed";
     case TStartStep::ContextDestroyed: return "ContextDestroyed";
     case TStartStep::PortDestroyed: return "PortDestroyed";
     case TStartStep::LogDestroyed: return "LogDestroyed";
@@ -244,6 +247,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TParamForm> paramForm;
   std::unique_ptr<TPromptForm> promptForm;
+  std::unique_ptr<TIdentifierDltForm> identifierForm;
   std::string failure;
   try {
     mainForm = std::make_unique<TMainForm>(*context->Param, context->Channel.get());
@@ -254,6 +258,9 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
     promptForm = std::make_unique<TPromptForm>();
     PromptForm = promptForm.get();
     step(TStartStep::PromptFormCreated);
+    identifierForm = std::make_unique<TIdentifierDltForm>();
+    IdentifierDltForm = identifierForm.get();
+    step(TStartStep::IdentifierFormCreated);
   } catch (const std::exception& e) {
     failure = std::string("a window could not be created: ") + e.what();
   } catch (...) {
@@ -291,6 +298,11 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
     step(TStartStep::PromptFormDestroyed);
   }
   PromptForm = nullptr;
+  if (identifierForm) {
+    identifierForm.reset();
+    step(TStartStep::IdentifierFormDestroyed);
+  }
+  IdentifierDltForm = nullptr;
   ownApp.reset();
   context.reset();
   Singleton = nullptr;

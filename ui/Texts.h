@@ -71,6 +71,37 @@ inline constexpr char SplashText[] = "正在初始化系统参数,请稍候...";
 inline constexpr char Days[] = "天";
 inline constexpr char Hours[] = "小时";
 inline constexpr char Minutes[] = "分钟";
+// The picker, the relay dialog and the tariff table editors. A row label or list entry of the
+// editors is Ordinal, the number, then its tail.
+inline constexpr char PickerCaption[] = "数据标识编码";
+inline constexpr char LblCode[] = "数据标识编码：";
+inline constexpr char PickerHint[] = "在下面的列表框中选择您需要的数据标识";
+inline constexpr char BtnPickSelect[] = "选择并返回(&S)";
+inline constexpr char BtnPickClose[] = "关闭(&Q)";
+inline constexpr char RelayCaption[] = "中继信息设置";
+inline constexpr char LblRelayAddress[] = "中继地址：";
+inline constexpr char ColRelayNumber[] = "中继序号";
+inline constexpr char ColRelayAddress[] = "中继地址";
+inline constexpr char ColRelayDesc[] = "描述";
+inline constexpr char StartRoute[] = "启动路由表";
+inline constexpr char LblMaxDepth[] = "支持最大中继深度：";
+inline constexpr char BtnAddNode[] = "增加(&A)";
+inline constexpr char BtnDelNode[] = "删除(&D)";
+inline constexpr char RelayEmpty[] = "中继地址不能为空！";
+inline constexpr char RelayTooDeep[] = "已经达到最大中继深度！";
+inline constexpr char RelayDuplicate[] = "中继地址重复！";
+inline constexpr char RelayNone[] = "无中继信息！";
+inline constexpr char RelayNoSelection[] = "请选择要删除的中继地址！";
+inline constexpr char SegmentCaption[] = "时段";
+inline constexpr char ZoneCaption[] = "时区";
+inline constexpr char SegmentRowLabelTail[] = "时段起始时间：";
+inline constexpr char ZoneRowLabelTail[] = "时区起始日期：";
+inline constexpr char LblTariffNumber[] = "费率号：";
+inline constexpr char LblDayTableNumber[] = "日时段表号：";
+inline constexpr char DayTableEntryTail[] = "日时段表";
+inline constexpr char MonthSuffix[] = "月";
+inline constexpr char DaySuffix[] = "日";
+inline constexpr char Ordinal[] = "第";
 
 // Texts of our own (title, version and release lines of the about box).
 inline constexpr char AppTitle[] = "DLT645 Workbench 多功能电能表通信测试工具";

@@ -6,17 +6,22 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QListWidget>
 #include <QTabWidget>
 
 #include "UiTestUtil.h"
 #include "comm/Channel.h"
 #include "comm/SerialPort.h"
 #include "services/SingletonUnit.h"
+#include "ui/AddTAFrm.h"
+#include "ui/AddTSFrm.h"
 #include "ui/About.h"
 #include "ui/Controls.h"
+#include "ui/IdentifierDlt.h"
 #include "ui/MainFrm.h"
 #include "ui/ParamFrm.h"
 #include "ui/Prompt.h"
+#include "ui/RelaySetting.h"
 #include "ui/Splash.h"
 #include "ui/Texts.h"
 
@@ -78,6 +83,27 @@ TEST(Screenshots, Windows) {
   prompt.SetWarning();
   prompt.SetText(QString::fromUtf8(Txt::PortInvalid));
   ExpectDrawn(Save(prompt, "warning-box"), QSize(300, 100));
+
+  TIdentifierDltForm picker;
+  picker.lbxParam->setCurrentRow(1);
+  ExpectDrawn(Save(picker, "identifier-picker"), QSize(900, 500));
+  picker.hide();
+
+  TRouteTable route(7);
+  route.Addresses = {"000000001234", "123456789012", "000000000005"};
+  route.SetEnabled(true);
+  TRouteTableForm relays(route);
+  ExpectDrawn(Save(relays, "relay-dialog"), QSize(300, 200));
+  relays.hide();
+
+  TAddTSForm segments;
+  segments.TableText = QStringLiteral("000001060002120003183004");
+  ExpectDrawn(Save(segments, "time-segment-editor"), QSize(300, 300));
+  segments.hide();
+  TAddTAForm zones;
+  zones.TableText = QStringLiteral("010101022902050103100104");
+  ExpectDrawn(Save(zones, "time-zone-editor"), QSize(300, 300));
+  zones.hide();
 
   TSplashForm splash;
   const QString splashPath = Save(splash, "splash");

@@ -19,6 +19,7 @@
 #include "services/SingletonUnit.h"
 #include "ui/MainFrm.h"
 #include "ui/ParamFrm.h"
+#include "ui/IdentifierDlt.h"
 #include "ui/Prompt.h"
 #include "ui/Splash.h"
 #include "ui/StartUp.h"
@@ -95,11 +96,13 @@ TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
       case TStartStep::MainFormCreated:
       case TStartStep::ParamFormCreated:
       case TStartStep::PromptFormCreated:
+      case TStartStep::IdentifierFormCreated:
         seen["splash while " + name] = SplashVisible();
         break;
       case TStartStep::SplashDestroyed:
         seen["splash gone"] = !SplashExists();
         seen["prompt box installed"] = PromptForm != nullptr;
+        seen["picker installed"] = IdentifierDltForm != nullptr;
         break;
       case TStartStep::LoopStarting: {
         TMainForm* main = FindMain();
@@ -153,19 +156,21 @@ TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
 
   EXPECT_EQ(rc, 0);
   const std::vector<std::string> expected = {
-      "LogCreated",        "PortCreated",       "ContextCreated",     "AppInitialised",     "SplashShown",
-      "FormatsSet",        "MainFormCreated",   "ParamFormCreated",   "PromptFormCreated",  "SplashDestroyed",
-      "LoopStarting",      "LoopEnded",         "MainFormDestroyed",  "ParamFormDestroyed", "PromptFormDestroyed",
-      "ContextDestroyed",  "PortDestroyed",     "LogDestroyed"};
+      "LogCreated",          "PortCreated",         "ContextCreated",        "AppInitialised",
+      "SplashShown",         "FormatsSet",          "MainFormCreated",       "ParamFormCreated",
+      "PromptFormCreated",   "IdentifierFormCreated", "SplashDestroyed",     "LoopStarting",
+      "LoopEnded",           "MainFormDestroyed",   "ParamFormDestroyed",    "PromptFormDestroyed",
+      "IdentifierFormDestroyed", "ContextDestroyed", "PortDestroyed",        "LogDestroyed"};
   EXPECT_EQ(steps, expected);
   for (const auto& [what, ok] : seen) EXPECT_TRUE(ok) << what;
-  EXPECT_EQ(seen.size(), 13u);  // every observation was made
+  EXPECT_EQ(seen.size(), 15u);  // every observation was made
   EXPECT_TRUE(answer.Fired());
   EXPECT_FALSE(controlBeforeDialog);  // the channel gets the port when the dialog is first shown
   EXPECT_EQ(entriesWhileDialog, 0);
   EXPECT_FALSE(timerWhileDialog);
   EXPECT_EQ(portPane.toStdString(), pty.Slave);
   EXPECT_EQ(PromptForm, nullptr);
+  EXPECT_EQ(IdentifierDltForm, nullptr);
   EXPECT_EQ(Singleton, nullptr);
   const std::string log = LogText(dir.path());
   const std::size_t started = log.find("started"), ended = log.find("ended");
@@ -282,10 +287,10 @@ TEST(StartUp, SignalEndsTheProgramInOrder) {
   });
   EXPECT_EQ(RunIn(dir, hooks), 0);
   ASSERT_GE(steps.size(), 4u);
-  const std::vector<std::string> tail(steps.end() - 7, steps.end());
+  const std::vector<std::string> tail(steps.end() - 8, steps.end());
   const std::vector<std::string> expected = {"LoopEnded",        "MainFormDestroyed", "ParamFormDestroyed",
-                                             "PromptFormDestroyed", "ContextDestroyed", "PortDestroyed",
-                                             "LogDestroyed"};
+                                             "PromptFormDestroyed", "IdentifierFormDestroyed",
+                                             "ContextDestroyed", "PortDestroyed", "LogDestroyed"};
   EXPECT_EQ(tail, expected);
   EXPECT_TRUE(portClosedByDialog);
   EXPECT_TRUE(answer.Fired());

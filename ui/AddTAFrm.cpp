@@ -1,0 +1,3 @@
+#include "ui/AddTAFrm.h"
+
+TAddTAForm::TAddTAForm(QWidget* parent) : TTariffForm(TTariffKind::Zone, parent) {}

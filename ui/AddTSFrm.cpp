@@ -1,0 +1,3 @@
+#include "ui/AddTSFrm.h"
+
+TAddTSForm::TAddTSForm(QWidget* parent) : TTariffForm(TTariffKind::Segment, parent) {}
