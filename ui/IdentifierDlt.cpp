@@ -22,7 +22,7 @@ namespace {
 QString U(const char* text) { return QString::fromUtf8(text); }
 QString U(const std::string& text) { return QString::fromStdString(text); }
 
-constexpr int ListHeight = 260;  // two rows of panels fit a 1366x768 screen with room to spare
+constexpr int ListHeight = 245;  // two rows of panels fit a 1366x768 screen with room to spare
 constexpr int PanelColumns = 3;
 
 using TClickHandler = void (TIdentifierDltForm::*)();

@@ -97,6 +97,8 @@ void TTariffForm::AddRow(int index) {
   auto* list = new QComboBox(this);
   list->setEditable(false);
   list->setMaxVisibleItems(20);
+  // A drop-down list of 20 rows, not a pop-up over the whole screen as some styles draw it.
+  list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   for (int k = 1; k <= TariffNumberCount(Kind); ++k) list->addItem(NumberEntry(Kind, k));
   list->setCurrentIndex(-1);
   cmbNumber[index] = list;
