@@ -304,8 +304,9 @@ bool BuildFrame(const TCtrlItem& itemIn, const TCommandFields& fields, const TMe
   const auto& relays = routeTable.Addresses;
   if (item.RelayAllowed && routeTable.Enabled && !relays.empty()) {
     if (relays.size() > static_cast<size_t>(MaxRelays)) return Fail(bfBadRoute, failure);
+    // A longer entry would address its first 12 digits and lose the rest without a word.
     for (const std::string& relay : relays)
-      if (WireAddress(relay).empty()) return Fail(bfBadRoute, failure);
+      if (relay.size() != 12 || WireAddress(relay).empty()) return Fail(bfBadRoute, failure);
     frame.Address = relays[0];
     for (size_t i = 1; i < relays.size(); ++i) frame.RelayData += WireAddress(relays[i]);
     frame.RelayData += ReverseAddress(meter);

@@ -318,14 +318,17 @@ TEST(ComposeFrame, UnusableRelayOrCollectorAddresses) {
   panel.TypeDI("00010000");
   TDltFrame frame;
 
-  panel.Relays({"000000000011", "12345"});
-  EXPECT_FALSE(panel.Build(frame));
-  EXPECT_EQ(panel.why, bfBadRoute);
-  panel.Relays({"000000000011", "0000000000ZZ"});
-  EXPECT_FALSE(panel.Build(frame));
-  panel.Relays(std::vector<std::string>(8, "000000000011"));
-  EXPECT_FALSE(panel.Build(frame));
-  EXPECT_EQ(panel.why, bfBadRoute);
+  // Short, not hex, longer than 12 (first or later entry), more than 7 relays: no frame.
+  const std::vector<std::vector<std::string>> badRoutes = {
+      {"000000000011", "12345"},         {"000000000011", "0000000000ZZ"},
+      {"000000000011", "0000000000123"}, {"00000000001122", "000000000011"},
+      std::vector<std::string>(8, "000000000011")};
+  for (const auto& route : badRoutes) {
+    panel.Relays(route);
+    panel.why = bfNone;
+    EXPECT_FALSE(panel.Build(frame)) << route.back();
+    EXPECT_EQ(panel.why, bfBadRoute) << route.back();
+  }
 
   // With relays an empty collector would drop a hop from the route: no frame.
   panel.Relays({"000000000011"});
