@@ -1,6 +1,7 @@
 // The serial port adapter on POSIX termios. Works on real ports (ttyS, ttyUSB, ttyACM) and on
 // pseudo-terminals. The port is opened non-blocking and exclusively (TIOCEXCL keeps other
-// programs out, flock does the same for programs running as root).
+// programs out, flock does the same for programs running as root, a UUCP lock file for programs
+// that honour only those).
 #include "comm/SerialPort.h"
 
 #include <fcntl.h>
@@ -152,51 +153,117 @@ int TSerialPort::FailLocked(const std::string& what, int err, std::string& error
   return -1;
 }
 
+namespace {
+
+TOpenResult Refused(TOpenRefusal why, std::string message, std::string detail = {}) {
+  TOpenResult result;
+  result.Refusal = why;
+  result.Message = std::move(message);
+  result.Detail = std::move(detail);
+  return result;
+}
+
+TOpenResult HeldBy(const std::string& port, const TPortHolder& holder, const std::string& how) {
+  return Refused(TOpenRefusal::Unavailable, "Port " + port + " is in use by " + HolderText(holder) + how,
+                 "Held by " + HolderText(holder));
+}
+
+TOpenResult SettingsRefused(const std::string& message) { return Refused(TOpenRefusal::Settings, message); }
+
+}  // namespace
+
+TOpenResult TSerialPort::Open(const std::string& port, const std::string& settings, int inputMode) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  if (Fd >= 0) return Refused(TOpenRefusal::Unavailable, "Port " + Name + " is already open");
+  // Whether the port can be had at all comes first, whatever settings were asked for.
+  TOpenResult result = CheckAvailable(port);
+  int fd = -1;
+  if (result.Opened()) result = OpenDevice(port, fd);
+  if (!result.Opened()) return result;
+  result = ApplySettings(fd, port, settings);
+  TPortHolder holder;
+  if (result.Opened() && !LockFile.Take(port, holder)) result = HeldBy(port, holder, " (lock file)");
+  if (result.Opened() && ioctl(fd, TIOCEXCL) != 0) {
+    result = Refused(TOpenRefusal::Unavailable, "Cannot open port " + port + " exclusively: " + std::strerror(errno));
+    LockFile.Release();
+  }
+  if (!result.Opened()) {
+    close(fd);
+    return result;
+  }
+  tcflush(fd, TCIOFLUSH);
+  Fd = fd;
+  Name = port;
+  SettingsText = settings;
+  Mode = inputMode;
+  return result;
+}
+
 int TSerialPort::Open(const std::string& port, const std::string& settings, int inputMode,
                       std::string& error) {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  error.clear();
-  if (Fd >= 0) {
-    error = "Port " + Name + " is already open";
-    return 1;
-  }
-  int baud = 0, dataBits = 0;
-  char parity = 'N';
-  double stopBits = 1;
-  if (!ParseSettings(settings, baud, parity, dataBits, stopBits, error)) return 1;
-  if (port.empty()) {
-    error = "No port given";
-    return 1;
-  }
+  const TOpenResult result = Open(port, settings, inputMode);
+  error = result.Message;
+  return result.Opened() ? 0 : 1;
+}
 
-  int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    if (err == ENOENT || err == ENXIO || err == ENODEV) {
-      error = "Port " + port + " does not exist";
-    } else if (err == EBUSY) {
-      error = "Port " + port + " is in use by another program";
-    } else if (err == EACCES || err == EPERM) {
-      error = "No permission to open port " + port + " (is the user in the dialout group?)";
-    } else {
-      error = "Cannot open port " + port + ": " + std::strerror(err);
-    }
-    return 1;
+void TSerialPort::SetLockFolders(std::vector<std::string> folders) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  LockFile.SetFolders(std::move(folders));
+}
+
+// The port exists and no other program holds it by a lock file or an open descriptor.
+TOpenResult TSerialPort::CheckAvailable(const std::string& port) {
+  if (port.empty()) return Refused(TOpenRefusal::Unavailable, "No port given");
+  struct stat st{};
+  if (stat(port.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+    return Refused(TOpenRefusal::Unavailable, "Port " + port + " does not exist");
+  if (const TPortHolder holder = LockFile.Holder(port); holder.Pid != 0)
+    return HeldBy(port, holder, " (lock file " + UucpLockName(port) + ")");
+  if (const TPortHolder holder = OpeningProcess(port); holder.Pid != 0) return HeldBy(port, holder, "");
+  return {};
+}
+
+// Opens the device and takes its flock; `fd` is set only on success.
+TOpenResult TSerialPort::OpenDevice(const std::string& port, int& fd) {
+  const int handle = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (handle < 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ENXIO || err == ENODEV)
+      return Refused(TOpenRefusal::Unavailable, "Port " + port + " does not exist");
+    if (err == EBUSY) return Refused(TOpenRefusal::Unavailable, "Port " + port + " is in use by another program");
+    if (err == EACCES || err == EPERM)
+      return Refused(TOpenRefusal::Unavailable,
+                     "No permission to open port " + port + " (is the user in the dialout group?)");
+    return Refused(TOpenRefusal::Unavailable, "Cannot open port " + port + ": " + std::strerror(err));
   }
-  auto fail = [&](const std::string& message) {
-    close(fd);
-    error = message;
-    return 1;
+  auto fail = [handle](const std::string& message) {
+    close(handle);
+    return Refused(TOpenRefusal::Unavailable, message);
   };
-  if (!isatty(fd)) return fail(port + " is not a serial port");
+  if (!isatty(handle)) return fail(port + " is not a serial port");
   // Lock before touching the line settings, so a port in use keeps its settings.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(handle, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) return fail("Port " + port + " is in use by another program");
     return fail("Cannot lock port " + port + ": " + std::strerror(errno));
   }
+  fd = handle;
+  return {};
+}
+
+// Raw mode and the line settings, read back to make sure the line took them.
+TOpenResult TSerialPort::ApplySettings(int fd, const std::string& port, const std::string& settings) {
+  int baud = 0, dataBits = 0;
+  char parity = 'N';
+  double stopBits = 1;
+  std::string error;
+  if (!ParseSettings(settings, baud, parity, dataBits, stopBits, error)) return SettingsRefused(error);
+  // termios offers 1 or 2 stop bits only; a line that claims 1.5 would send 2.
+  if (stopBits == 1.5)
+    return SettingsRefused("Port " + port + " cannot send 1.5 stop bits: choose 1 or 2");
 
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return fail("Cannot read the settings of port " + port + ": " + std::strerror(errno));
+  if (tcgetattr(fd, &tio) != 0)
+    return SettingsRefused("Cannot read the settings of port " + port + ": " + std::strerror(errno));
   cfmakeraw(&tio);
   tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
   tio.c_cflag |= CLOCAL | CREAD;
@@ -217,34 +284,20 @@ int TSerialPort::Open(const std::string& port, const std::string& settings, int 
     case 'S': tio.c_cflag |= PARENB | CMSPAR; break;
     default: break;
   }
-  // Termios has no 1.5 stop bits; UARTs send 1.5 for CSTOPB with 5 data bits.
-  if (stopBits > 1) tio.c_cflag |= CSTOPB;
+  if (stopBits == 2) tio.c_cflag |= CSTOPB;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   speed_t speed = B9600;
   SpeedOf(baud, speed);
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    return fail("Port " + port + " refused the settings " + settings + ": " + std::strerror(errno));
-  }
+  if (tcsetattr(fd, TCSANOW, &tio) != 0)
+    return SettingsRefused("Port " + port + " refused the settings " + settings + ": " + std::strerror(errno));
   termios check{};
-  if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed ||
-      (check.c_lflag & ICANON) != 0 ||
-      (!pty && ((check.c_cflag & CSIZE) != size ||
-                                 (check.c_cflag & PARENB) != (tio.c_cflag & PARENB)))) {
-    return fail("Port " + port + " refused the settings " + settings);
-  }
-  if (ioctl(fd, TIOCEXCL) != 0) {
-    return fail("Cannot open port " + port + " exclusively: " + std::strerror(errno));
-  }
-  tcflush(fd, TCIOFLUSH);
-
-  Fd = fd;
-  Name = port;
-  SettingsText = settings;
-  Mode = inputMode;
-  return 0;
+  if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed || (check.c_lflag & ICANON) != 0 ||
+      (!pty && ((check.c_cflag & CSIZE) != size || (check.c_cflag & PARENB) != (tio.c_cflag & PARENB))))
+    return SettingsRefused("Port " + port + " refused the settings " + settings);
+  return {};
 }
 
 int TSerialPort::Close(std::string& error) {
@@ -260,9 +313,11 @@ int TSerialPort::Close(std::string& error) {
   ioctl(Fd, TIOCNXCL);
   flock(Fd, LOCK_UN);
   int rc = close(Fd);
+  const int err = errno;
   Fd = -1;
-  if (rc != 0 && errno != EINTR && errno != EIO) {
-    error = "Closing port " + Name + " failed: " + std::strerror(errno);
+  LockFile.Release();
+  if (rc != 0 && err != EINTR && err != EIO) {
+    error = "Closing port " + Name + " failed: " + std::strerror(err);
     return 1;
   }
   return 0;

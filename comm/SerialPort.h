@@ -8,6 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "comm/PortHolders.h"
+
+// Why an open was refused, so that a window can tell the user in its own words.
+enum class TOpenRefusal {
+  None,         // the port is open
+  Unavailable,  // missing, not a serial port, already open, or held by another program
+  Settings,     // the port is there and free, but its line cannot take the settings asked for
+};
+
+struct TOpenResult {
+  TOpenRefusal Refusal = TOpenRefusal::None;
+  std::string Message;  // the adapter's message; empty when the port opened
+  std::string Detail;   // a second line for the user where one is known, e.g. who holds the port
+  bool Opened() const { return Refusal == TOpenRefusal::None; }
+};
+
 class TSerialPort {
  public:
   TSerialPort();
@@ -16,8 +32,15 @@ class TSerialPort {
   TSerialPort& operator=(const TSerialPort&) = delete;
 
   // `settings` as "9600,N,8,1"; `inputMode` 0 text, 1 binary (both hand over raw bytes).
-  // Opens exclusively: a missing port or one held by another program fails with a message.
+  // Opens exclusively. The port is checked first (it exists, is a serial port, and no other
+  // program holds it: flock, TIOCEXCL, a UUCP lock file, or an open descriptor), then the line
+  // settings; on any refusal the port stays closed. While open, a UUCP lock file names this
+  // process where a lock folder is writable.
+  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode);
+  // The same, as a result code (0 opened, 1 refused) and the adapter's message.
   int Open(const std::string& port, const std::string& settings, int inputMode, std::string& error);
+  // The folders of UUCP lock files (default /var/lock and /run/lock).
+  void SetLockFolders(std::vector<std::string> folders);
   int Close(std::string& error);
   bool PortOpen() const;
   std::string PortName() const;
@@ -43,6 +66,9 @@ class TSerialPort {
 
  private:
   int FailLocked(const std::string& what, int err, std::string& error) const;
+  TOpenResult CheckAvailable(const std::string& port);
+  TOpenResult OpenDevice(const std::string& port, int& fd);
+  TOpenResult ApplySettings(int fd, const std::string& port, const std::string& settings);
   void DrainWake();
 
   mutable std::recursive_mutex Lock;
@@ -53,4 +79,5 @@ class TSerialPort {
   int Mode = 1;
   std::string Name;
   std::string SettingsText;
+  TUucpLock LockFile;
 };

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabWidget>
+#include <algorithm>
 #include <vector>
 
 #include "comm/Channel.h"
@@ -84,6 +85,13 @@ int InputModeValue(const std::string& text) {
   return 1;  // "BINARY", "二进制" and every other text
 }
 
+std::string OpenRefusalText(const TOpenResult& result) {
+  if (result.Refusal == TOpenRefusal::Settings) return result.Message;
+  std::string text = Txt::PortInvalid;
+  if (!result.Detail.empty()) text += "\n" + result.Detail;
+  return text;
+}
+
 }  // namespace ParamRules
 
 // ---------------------------------------------------------------------------------------------
@@ -100,13 +108,40 @@ QComboBox* MakeList(QWidget* parent, const QStringList& items, const QString& se
   return list;
 }
 
-QLabel* MakePane(QWidget* parent, int minWidth) {
-  auto* pane = new QLabel(parent);
+QLabel* MakePane(QWidget* parent, int minWidth, QLabel* pane = nullptr) {
+  if (!pane) pane = new QLabel(parent);
   pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   pane->setMinimumWidth(minWidth);
   pane->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return pane;
 }
+
+// A pane that shows a text too long for it with "…" in the middle, so both the start and the end
+// of a device path stay readable, and the whole text as its tool tip.
+class TElidedPane : public QLabel {
+ public:
+  explicit TElidedPane(QWidget* parent) : QLabel(parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // the pane never widens the dialog
+  }
+  void SetFullText(const QString& text) {
+    Full = text;
+    setToolTip(text);
+    Elide();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Elide();
+  }
+
+ private:
+  void Elide() {
+    const int room = contentsRect().width() - 2 * margin() - 2 * indent();
+    setText(fontMetrics().elidedText(Full, Qt::ElideMiddle, std::max(room, 0)));
+  }
+  QString Full;
+};
 
 TFilterEdit* MakeEdit(QWidget* parent, int maxLength, TKeyFilter filter, bool upper = false) {
   auto* edit = new TFilterEdit(parent);
@@ -243,7 +278,7 @@ void TParamForm::BuildChannelPage() {
   csALCOM->setFixedSize(20, 20);
   csALCOM->setAlignment(Qt::AlignCenter);
   csALCOM->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  sbpPort = MakePane(tsChannel, 120);
+  sbpPort = MakePane(tsChannel, 120, new TElidedPane(tsChannel));
   sbpPortInfo = MakePane(tsChannel, 100);
   auto* status = new QHBoxLayout;
   status->setSpacing(2);
@@ -349,24 +384,15 @@ void TParamForm::ReadPortFields() {
 
 bool TParamForm::OpenPort(TSerialPort& control, const TComInfo& info) {
   // The port is opened exclusively: a port that does not exist, or that this or any other program
-  // holds, is refused.
+  // holds, is refused; so is a free port whose line cannot take the settings (it stays closed).
   if (control.PortOpen()) {
     ShowPrompt(QString::fromUtf8(Txt::PortInvalid));
     return false;
   }
-  const std::string settings = CommSettingsText(info);
-  const int mode = ParamRules::InputModeValue(info.InputMode);
-  std::string error;
-  if (control.Open(info.Port, settings, mode, error) == 0) return true;
-  int baud = 0, dataBits = 0;
-  char parity = 'N';
-  double stopBits = 1;
-  std::string settingsError;
-  if (!TSerialPort::ParseSettings(settings, baud, parity, dataBits, stopBits, settingsError))
-    ShowPrompt(QString::fromStdString(settingsError));  // settings this port cannot take
-  else
-    ShowPrompt(QString::fromUtf8(Txt::PortInvalid));
-  return false;
+  const TOpenResult result =
+      control.Open(info.Port, CommSettingsText(info), ParamRules::InputModeValue(info.InputMode));
+  if (!result.Opened()) ShowPrompt(QString::fromStdString(ParamRules::OpenRefusalText(result)));
+  return result.Opened();
 }
 
 bool TParamForm::ClosePort(TSerialPort& control) {
@@ -386,7 +412,7 @@ void TParamForm::ShowPortState() {
   ImageIndex = open ? 1 : 0;
   csALCOM->setPixmap(DrawPicture(open ? TPicture::PortOpen : TPicture::PortClosed, 16));
   panAL->setEnabled(!open);  // the settings in use cannot drift from those shown
-  sbpPort->setText(QString::fromStdString(ComInfo.Port));
+  static_cast<TElidedPane*>(sbpPort)->SetFullText(QString::fromStdString(ComInfo.Port));
   sbpPortInfo->setText(QString::fromStdString(CommSettingsText(ComInfo)));
 }
 

@@ -18,6 +18,7 @@ class TChannel;
 class TDltParam;
 class TFilterEdit;
 class TSerialPort;
+struct TOpenResult;
 
 // The dialog's rules on plain texts (UTF-8), so they are checked without a window.
 namespace ParamRules {
@@ -35,6 +36,10 @@ std::string LCToSave(const std::string& text);
 int LCCountToSave(const std::string& text);  // last character of "0" + text, as 0..9
 // 0 (text) for "TEXT" in any letter case and "文本"; 1 (binary) for anything else.
 int InputModeValue(const std::string& text);
+// What the warning box says when the port was not opened: the adapter's own message for settings
+// the line cannot take; "串口无效或已被打开！" for a port that is missing or held, with the
+// adapter's second line (who holds it, ...) under it where there is one.
+std::string OpenRefusalText(const TOpenResult& result);
 }  // namespace ParamRules
 
 class TParamForm : public TBaseForm<QDialog> {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -65,10 +66,115 @@ TEST(SerialPortOpenTest, RefusesMissingPortsNonPortsAndBadSettings) {
     ASSERT_EQ(port.Open(pty.SlavePath, "9600,E,8,1", 1, error), 0) << error;
     ASSERT_EQ(port.Close(error), 0);
   }
-  EXPECT_EQ(port.Open(pty.SlavePath, " 2400 , o , 7 , 1.5 ", 0, error), 0) << error;
-  EXPECT_EQ(port.Settings(), " 2400 , o , 7 , 1.5 ");
+  EXPECT_EQ(port.Open(pty.SlavePath, " 2400 , o , 7 , 2 ", 0, error), 0) << error;
+  EXPECT_EQ(port.Settings(), " 2400 , o , 7 , 2 ");
   EXPECT_EQ(port.InputMode(), 0);
   EXPECT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 0, error), 1) << "already open";
+}
+
+// Whether the port can be had is told before any word on the settings; a free port whose line
+// cannot take the settings is refused as such and stays closed.
+TEST(SerialPortOpenTest, RefusalSaysWhetherThePortOrItsSettingsAreAtFault) {
+  TTestPty pty;
+  TTempDir dir;
+  std::ofstream(dir.Path + "/plain") << "x";
+  const struct {
+    std::string Port, Settings;
+    TOpenRefusal Refusal;
+    const char* Says;
+  } cases[] = {
+      {"/dev/ttyDoesNotExist9", "9600,N,8,1", TOpenRefusal::Unavailable, "does not exist"},
+      {"/dev/ttyDoesNotExist9", "12345,N,8,1", TOpenRefusal::Unavailable, "does not exist"},
+      {dir.Path + "/plain", "12345,N,8,1", TOpenRefusal::Unavailable, "is not a serial port"},
+      {pty.SlavePath, "12345,N,8,1", TOpenRefusal::Settings, "baud rate '12345'"},
+      {pty.SlavePath, "9600,N,8,1.5", TOpenRefusal::Settings, "1.5 stop bits"},
+  };
+  TSerialPort port;
+  for (const auto& c : cases) {
+    const TOpenResult result = port.Open(c.Port, c.Settings, 1);
+    EXPECT_EQ(result.Refusal, c.Refusal) << c.Port << " " << c.Settings;
+    EXPECT_NE(result.Message.find(c.Says), std::string::npos) << result.Message;
+    EXPECT_FALSE(port.PortOpen());
+  }
+}
+
+// A process started as `sleep 60` with `device` open as its descriptor 3, as a shell with
+// "exec 3<>device" or a terminal program holds a port: no flock, no lock file. Killed on exit.
+class TPlainHolder {
+ public:
+  explicit TPlainHolder(const std::string& device) {
+    Pid = fork();
+    if (Pid == 0) {
+      if (!device.empty()) {
+        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || dup2(fd, 3) != 3) _exit(127);
+      }
+      execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Ready once the program runs (its descriptors were opened before).
+    WaitUntil([this] {
+      std::ifstream comm("/proc/" + std::to_string(Pid) + "/comm");
+      std::string name;
+      return std::getline(comm, name) && name == "sleep";
+    });
+  }
+  ~TPlainHolder() {
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+  }
+  pid_t Pid = -1;
+};
+
+TEST(SerialPortHolderTest, AProgramHoldingThePortWithoutALockIsNamed) {
+  TTestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  TTempDir locks;
+  TSerialPort port;
+  port.SetLockFolders({locks.Path});
+  {
+    TPlainHolder shell(pty.SlavePath);
+    const TOpenResult result = port.Open(pty.SlavePath, "9600,N,8,1", 1);
+    EXPECT_EQ(result.Refusal, TOpenRefusal::Unavailable) << result.Message;
+    EXPECT_EQ(result.Detail, "Held by sleep (pid " + std::to_string(shell.Pid) + ")");
+    EXPECT_FALSE(port.PortOpen());
+  }
+  std::string error;
+  EXPECT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 1, error), 0) << error;
+}
+
+// UUCP lock files: a live holder is obeyed and named, a dead one is removed; while the port is
+// open its lock file names this process, and it goes when the port is closed.
+TEST(SerialPortHolderTest, LockFilesAreHonouredTakenAndRemoved) {
+  TTestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  TTempDir locks;
+  const std::string lockFile = locks.Path + "/LCK..pts_" + pty.SlavePath.substr(9);
+  auto lockText = [&] {
+    std::ifstream in(lockFile);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  auto pidText = [](int pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return std::string(text);
+  };
+  TSerialPort port;
+  port.SetLockFolders({locks.Path});
+  {
+    TPlainHolder other("");
+    std::ofstream(lockFile) << pidText(other.Pid);
+    const TOpenResult result = port.Open(pty.SlavePath, "9600,N,8,1", 1);
+    EXPECT_EQ(result.Refusal, TOpenRefusal::Unavailable);
+    EXPECT_EQ(result.Detail, "Held by sleep (pid " + std::to_string(other.Pid) + ")");
+    EXPECT_EQ(lockText(), pidText(other.Pid));
+  }
+  // Its process has ended now: the file is stale.
+  std::string error;
+  ASSERT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 1, error), 0) << error;
+  EXPECT_EQ(lockText(), pidText(getpid()));
+  ASSERT_EQ(port.Close(error), 0);
+  EXPECT_FALSE(std::ifstream(lockFile).good());
 }
 
 // The port is held exclusively: a second opener, in this process or another, is refused until

@@ -356,7 +356,8 @@ TEST_F(ParamFormTest, PortMissingOrHeldElsewhereIsRefused) {
   THoldingProcess other(pty.Slave);
   ASSERT_TRUE(other.Holding);
   Show();
-  EXPECT_EQ(OpenPortText(pty.Slave), QString::fromUtf8(Txt::PortInvalid));
+  EXPECT_EQ(OpenPortText(pty.Slave).toStdString(),
+            Txt::PortInvalid + std::string("\nHeld by test_ui (pid ") + std::to_string(other.Pid) + ")");
   EXPECT_FALSE(Port.PortOpen());
   EXPECT_FALSE(Param->ComInfo.Opened);
   EXPECT_EQ(Form->PortImageIndex(), 0);
@@ -382,17 +383,44 @@ TEST_F(ParamFormTest, OpeningThePortThisControlHoldsIsRefused) {
   EXPECT_TRUE(Port.PortOpen());
 }
 
-// A baud rate the port cannot take gets the adapter's message instead of passing in silence.
+// Settings a free port cannot take get the adapter's message; a missing port is reported as
+// such whatever settings were chosen.
 TEST_F(ParamFormTest, SettingsThePortRefusesAreReported) {
   TTestPty pty;
   ASSERT_TRUE(pty.Valid());
   Create();
+  const struct {
+    std::string Port;
+    const char *Baud, *StopBits, *Says;
+  } cases[] = {
+      {pty.Slave, "33600", "1", "33600"},
+      {pty.Slave, "9600", "1.5", "1.5 stop bits"},
+      {"/dev/no-such-port", "33600", "1", Txt::PortInvalid},
+  };
+  for (const auto& c : cases) {
+    Show();
+    Form->cbBaudRate->setCurrentText(QString::fromUtf8(c.Baud));
+    Form->cbStopBits->setCurrentText(QString::fromUtf8(c.StopBits));
+    const QString text = OpenPortText(c.Port);
+    EXPECT_TRUE(text.contains(QString::fromUtf8(c.Says))) << text.toStdString();
+    EXPECT_FALSE(Port.PortOpen());
+    EXPECT_EQ(Form->PortImageIndex(), 0);
+  }
+}
+
+// A long device path fits the port pane with "…" in its middle; the pane's tool tip holds it whole.
+TEST_F(ParamFormTest, LongPortPathIsElidedInThePane) {
+  const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  Create();
   Show();
-  Form->cbBaudRate->setCurrentText(QStringLiteral("33600"));
-  const QString text = OpenPortText(pty.Slave);
-  EXPECT_TRUE(text.contains(QStringLiteral("33600"))) << text.toStdString();
-  EXPECT_FALSE(Port.PortOpen());
-  EXPECT_EQ(Form->PortImageIndex(), 0);
+  Form->ComInfo.Port = path.toStdString();
+  Form->ShowPortState();
+  const QString shown = Form->sbpPort->text();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("/dev/")) && shown.endsWith(QStringLiteral("port0")) &&
+              shown.contains(QChar(0x2026)))
+      << shown.toStdString();
+  EXPECT_LE(Form->sbpPort->fontMetrics().horizontalAdvance(shown), Form->sbpPort->contentsRect().width());
+  EXPECT_EQ(Form->sbpPort->toolTip(), path);
 }
 
 TEST_F(ParamFormTest, DestroyingTheDialogClosesThePort) {

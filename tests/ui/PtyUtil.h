@@ -71,8 +71,8 @@ class THoldingProcess {
     if (Pid > 0) waitpid(Pid, nullptr, 0);
   }
   bool Holding = false;
+  pid_t Pid = -1;
 
  private:
-  pid_t Pid = -1;
   int QuitFd = -1;
 };
