@@ -182,8 +182,13 @@ int TChannel::SendThreadId() const {
 
 void TChannel::ProcessQueue() {
   TImpl& I = *Impl;
-  I.InFlight = true;
-  std::unique_ptr<TKvFrame> frame = I.SendQueue.Take();
+  // In flight from before the frame leaves the queue, so Busy() never misses it, and only when
+  // there is one, so an idle pass never looks busy.
+  std::unique_ptr<TKvFrame> frame;
+  if (I.SendQueue.Count() > 0) {
+    I.InFlight = true;
+    frame = I.SendQueue.Take();
+  }
   if (!frame) {
     I.InFlight = false;
     std::unique_lock<std::mutex> lock(I.WakeLock);

@@ -18,6 +18,7 @@
 #include <random>
 #include <thread>
 
+#include "services/CommandExchange.h"
 #include "sim/MeterCore.h"
 #include "sim/MeterInput.h"
 
@@ -43,12 +44,13 @@ std::string HexSpaced(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// A text line as the trace shows it: decoded from GBK (the line's code page), CR and LF visible.
 std::string Printed(const std::vector<uint8_t>& bytes) {
   std::string text;
-  for (uint8_t b : bytes) {
-    if (b == '\r') text += "\\r";
-    else if (b == '\n') text += "\\n";
-    else text += static_cast<char>(b);
+  for (char c : CommandExchange::BytesToDisplay(bytes.data(), bytes.size())) {
+    if (c == '\r') text += "\\r";
+    else if (c == '\n') text += "\\n";
+    else text += c;
   }
   return text;
 }

@@ -23,6 +23,7 @@
 #include "protocol/PublicFunc.h"
 #include "services/SingletonUnit.h"
 #include "ui/About.h"
+#include "ui/CommandFrm.h"
 #include "ui/Controls.h"
 #include "ui/ParamFrm.h"
 #include "ui/Texts.h"
@@ -135,8 +136,7 @@ void TMainForm::BuildToolBar() {
 void TMainForm::BuildMenu() {
   mnuSystem = menuBar()->addMenu(U(Txt::MenuSystem));
   NBaseParam = mnuSystem->addAction(U(Txt::BaseParam), this, &TMainForm::NBaseParamClick);
-  NChannelComm = mnuSystem->addAction(U(Txt::CommandCaption));
-  NChannelComm->setEnabled(false);  // the interactive command window comes with its own change
+  NChannelComm = mnuSystem->addAction(U(Txt::CommandCaption), this, &TMainForm::NChannelCommClick);
   mnuSystem->addSeparator();
   NExit = mnuSystem->addAction(U(Txt::Exit), this, &QWidget::close);
   mnuHelp = menuBar()->addMenu(U(Txt::Help));
@@ -370,4 +370,10 @@ void TMainForm::WriteCommandFields(const TCommandFields& fields) {
   if (cmbCtrl->currentIndex() != fields.CtrlIndex) cmbCtrl->setCurrentIndex(fields.CtrlIndex);
   bbtDS->setEnabled(fields.bbtDSEnabled);
   bbtRT->setEnabled(fields.bbtRTEnabled);
+}
+
+void TMainForm::NChannelCommClick() {
+  if (!ParamForm) return;
+  auto form = std::make_unique<TCommandForm>(*ParamForm, this);
+  form->exec();
 }

@@ -53,7 +53,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   QMenu* mnuSystem = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* NBaseParam = nullptr;
-  QAction* NChannelComm = nullptr;  // the interactive command window (not available yet)
+  QAction* NChannelComm = nullptr;  // the interactive command window
   QAction* NExit = nullptr;
   QAction* NHelp = nullptr;
   QAction* NAbout = nullptr;
@@ -101,6 +101,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void ShowOperatorAndPort();
   void NBaseParamClick();
   void NAboutClick();
+  void NChannelCommClick();  // a new command window, shown modally, freed when it closes
   void TimerTimer();
 
  protected:

@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -490,4 +491,18 @@ void TParamForm::edtCollectorExit() {
 }
 void TParamForm::edtLCExit() {
   edtLC->setText(QString::fromStdString(ParamRules::LCOnExit(Text(edtLC))));
+}
+
+TTextReply TParamForm::SendAndWait(const std::string& text, int delaySeconds) {
+  TTextLine line;
+  line.Port = CommControl ? CommControl : &SharedPort;
+  line.Channel = Channel;
+  line.Interrupted = &Interrupted;
+  line.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+  return CommandExchange::SendAndWait(line, text, delaySeconds);
+}
+
+void TParamForm::SetInterrupt(bool value) {
+  Interrupted = value;
+  if (value) (CommControl ? CommControl : &SharedPort)->Interrupt();
 }

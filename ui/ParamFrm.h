@@ -3,9 +3,11 @@
 // uses. It is the only place where the shared serial port is opened and closed, and the only one
 // that saves the settings.
 #include <QDialog>
+#include <atomic>
 #include <string>
 
 #include "protocol/Types.h"
+#include "services/CommandExchange.h"
 #include "ui/BaseFrm.h"
 
 class QCheckBox;
@@ -93,6 +95,12 @@ class TParamForm : public TBaseForm<QDialog> {
   void SaveParams();
   void EnableApply();
   void UpdateEnabling();
+
+  // The command window's exchange on the shared port, the window working between the passes of
+  // the wait (see services/CommandExchange.h). SetInterrupt(true) ends a wait in progress.
+  TTextReply SendAndWait(const std::string& text, int delaySeconds);
+  void SetInterrupt(bool value);
+  std::atomic<bool> Interrupted{false};
 
   // Handlers
   void rbbOpenComClick();

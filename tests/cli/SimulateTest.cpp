@@ -168,6 +168,11 @@ TEST_F(SimulateTest, OptionsShapeTheMeterAndSigtermEndsIt) {
   EXPECT_EQ(reply[0], 0x68);
   EXPECT_TRUE(sim.WaitFor("request  68 01 00")) << sim.Text;
   EXPECT_TRUE(sim.WaitFor("reply    68 01 00")) << sim.Text;
+  // Text lines travel as GBK; the trace shows them readable ("电能" echoed).
+  const std::string echo = "AT+ECHO=\xB5\xE7\xC4\xDC\r";
+  Exchange(link, std::vector<uint8_t>(echo.begin(), echo.end()), 200);
+  EXPECT_TRUE(sim.WaitFor("text in  AT+ECHO=\xE7\x94\xB5\xE8\x83\xBD\n")) << sim.Text;
+  EXPECT_TRUE(sim.WaitFor("text out \xE7\x94\xB5\xE8\x83\xBD\\r\\n")) << sim.Text;
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
