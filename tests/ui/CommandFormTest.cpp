@@ -22,6 +22,7 @@
 #include "sim/VirtualMeter.h"
 #include "ui/CommandFrm.h"
 #include "ui/Controls.h"
+#include "ui/MainFrm.h"
 #include "ui/ParamFrm.h"
 #include "ui/Texts.h"
 
@@ -124,6 +125,25 @@ TEST_F(CommandFormTest, LaysOutTheWindow) {
   EXPECT_EQ(header->text(3), QString::fromUtf8(Txt::CmdColParse));
   Type("at+echo=x");
   EXPECT_EQ(Form->redtCmd->text(), QStringLiteral("AT+ECHO=X"));
+}
+
+// The main window's menu entry opens a new window modally each time and frees it when it closes.
+TEST_F(CommandFormTest, OpensFromTheMainWindowMenu) {
+  TMainForm main(*Param, Channel.get());
+  main.ParamForm = ParamForm.get();
+  ASSERT_TRUE(main.NChannelComm->isEnabled());
+  for (int i = 0; i < 2; ++i) {
+    QString title;
+    TModalAnswer answer([&](QWidget* window) {
+      title = window->windowTitle();
+      EXPECT_EQ(main.findChildren<TCommandForm*>().size(), 1);
+      window->close();
+    });
+    main.NChannelComm->trigger();
+    ASSERT_TRUE(answer.Fired());
+    EXPECT_EQ(title, QString::fromUtf8(Txt::CommandCaption));
+    EXPECT_TRUE(main.findChildren<TCommandForm*>().isEmpty()) << "freed when closed";
+  }
 }
 
 // " at " goes out as A, T, CR; OK comes back after a little over a second of silence; an answer of
