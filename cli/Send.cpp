@@ -1,22 +1,15 @@
 // `dlt645 send`: one command through the workbench's own channel and sending thread to a meter
 // on a serial port (or the virtual meter's pseudo-terminal), with the reply decoded.
-#include <signal.h>
-
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <iostream>
-#include <mutex>
 #include <regex>
 
 #include "cli/Command.h"
 #include "cli/CommandOptions.h"
+#include "cli/Exchange.h"
 #include "cli/FrameBodyText.h"
-#include "comm/Channel.h"
-#include "comm/SerialPort.h"
 #include "protocol/DLT.h"
-#include "protocol/LogSink.h"
 #include "protocol/Protocol.h"
 #include "protocol/StringUtil.h"
 
@@ -28,9 +21,6 @@ const char* const kFailure = "失败";
 const char* const kAppTimeout = "应用层超时";
 const char* const kNoReplyNote = "发送完毕，%s无回应帧";
 enum TSendExit : int { seTimeout = 2, seInterrupted = 3 };
-
-std::atomic<bool> g_interrupted{false};
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
 std::string Help() {
   return "Usage: dlt645 send --port PATH [--settings 9600,E,8,1] --frame HEX\n"
@@ -48,7 +38,8 @@ std::string Help() {
          "  --frame HEX       a frame typed as in the main window's frame mode: sent without\n"
          "                    preamble; the checksum and 16H are added unless HEX already ends\n"
          "                    with them (a whole frame from its first 68H)\n"
-         "  --count N         send the command N times and print the round-trip statistics\n"
+         "  --count N         send the command N times; a timeout or an invalid reply is counted\n"
+         "                    and the run goes on; the counts and round trips follow at the end\n"
          "  --timeout SEC     wait at most SEC seconds for the reply (default: the command's,\n"
          "                    10 s for a typed frame)\n"
          "  --verbose         print the log entries of the exchange on stderr\n"
@@ -58,68 +49,16 @@ std::string Help() {
          "Output: Sent=, then for a reply Reply=, Address=, Ctrl=, Dir=, Normal=, LastFrame=,\n"
          "FuncCode=, Len=, Data= (and Value=, Identifier=, Name= and Reading= for a read reply,\n"
          "ErrorText= for an abnormal one),\n"
-         "RoundTripMs= and Result= (success, failure or application\n"
-         "timeout as the main window shows them); with --count also Exchanges=, RoundTripMinMs=,\n"
-         "RoundTripMedianMs= and RoundTripMaxMs=.\n"
+         "Warning= when the reply comes from another address than the one addressed (the final\n"
+         "meter of a relay route or behind a collector; not asked for the wildcard and broadcast\n"
+         "addresses), RoundTripMs= (from the write to the reply's last byte, three decimals) and\n"
+         "Result= (success, failure or application timeout as the main window shows them); with\n"
+         "--count also Exchanges=, Replies=, Timeouts=, InvalidReplies=, OtherAddress=,\n"
+         "RoundTripMinMs=, RoundTripMedianMs= and RoundTripMaxMs=.\n"
          "\n"
-         "Exit status: 0 reply received (or none expected); 1 the port cannot be opened or is\n"
-         "busy, the reply was invalid or sending failed; 2 no reply in time (or bad options);\n"
-         "3 interrupted with Ctrl-C.\n";
-}
-
-// Collects the entries the channel logs; prints them with --verbose.
-class TCliSink : public TLogSink {
- public:
-  explicit TCliSink(bool verbose) : Verbose(verbose) { SetLogSink(this); }
-  ~TCliSink() override { SetLogSink(nullptr); }
-  void WriteLog(int types, const std::string& source, const std::string& text) override {
-    std::lock_guard<std::mutex> guard(Lock);
-    if (Verbose) std::cerr << source << ": " << text << "\n";
-    if (types & (ltError | ltException)) LastError = text;
-  }
-  int LogTypes() const override { return 31; }
-  std::string TakeError() {
-    std::lock_guard<std::mutex> guard(Lock);
-    std::string e = LastError;
-    LastError.clear();
-    return e;
-  }
-
- private:
-  bool Verbose;
-  std::mutex Lock;
-  std::string LastError;
-};
-
-// The outcome of one exchange as the two handlers report it.
-struct TOutcome {
-  bool Ended = false;
-  int Code = 0;
-  std::string Message;
-  bool HasReply = false;
-  TFrameBody Body;
-  uint32_t RoundTripMs = 0;
-};
-
-bool IsLineSettings(const std::string& text) {
-  static const std::regex pattern(R"(\s*\d+\s*,\s*[A-Za-z]\s*,\s*\d\s*,\s*(1|1\.5|2)\s*)");
-  return std::regex_match(text, pattern);
-}
-
-// Splits the line settings off the arguments: `--settings 9600,E,8,1` names the line, any other
-// `--settings` value is a Setup.ini for the command options.
-std::vector<std::string> TakeLineSettings(const std::vector<std::string>& args, std::string& line) {
-  std::vector<std::string> rest;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--settings" && i + 1 < args.size() && IsLineSettings(args[i + 1])) {
-      line = args[++i];
-    } else if (args[i].rfind("--settings=", 0) == 0 && IsLineSettings(args[i].substr(11))) {
-      line = args[i].substr(11);
-    } else {
-      rest.push_back(args[i]);
-    }
-  }
-  return rest;
+         "Exit status: 0 every exchange had a reply (or none was expected); 1 the port cannot be\n"
+         "opened or is busy, a reply was invalid or sending failed; 2 a reply did not come in time\n"
+         "(or bad options); 3 interrupted with Ctrl-C.\n";
 }
 
 // A typed frame: hex digits with optional blanks. CS and 16H are added as the main window adds
@@ -162,193 +101,186 @@ bool ParseCount(const std::string& text, int low, int high, int& value) {
   return value >= low && value <= high;
 }
 
-void PrintReply(const TOutcome& o) {
-  const TFrameBody& b = o.Body;
-  std::string result = b.Ctrl == 0xC0 ? kAppTimeout : (b.Normal ? kSuccess : kFailure);
-  std::cout << "Reply=" << b.FrameText << "\n" << FrameBodyLines(b);
-  std::cout << "RoundTripMs=" << o.RoundTripMs << "\n"
-            << "Result=" << result << "\n";
+// What the options ask for.
+struct TSendRequest {
+  std::string Port;
+  std::string Line = kDefaultLine;
+  int Count = 1;
+  bool Raw = false;
+  std::vector<uint8_t> Typed;  // the typed frame's bytes
+  TDltFrame Frame;
+  TPreamble Preamble;
+  bool Verbose = false;
+};
+
+// The counts and round trips of a --count run.
+struct TSendTally {
+  int Exchanges = 0, Replies = 0, Timeouts = 0, Invalid = 0, OtherAddress = 0;
+  std::vector<double> Trips;
+};
+
+std::string Ms(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  return text;
 }
 
-int RunSend(const std::vector<std::string>& rawArgs) {
-  std::string line = kDefaultLine;
-  std::vector<std::string> args = TakeLineSettings(rawArgs, line);
+int Bad(const std::string& message) {
+  std::cerr << "dlt645 send: " << message << "\n";
+  return ceBadInput;
+}
+
+// Options -> request: ceOk, or the exit code after the message has been printed.
+int ParseSendRequest(const std::vector<std::string>& rawArgs, TSendRequest& request) {
+  std::vector<std::string> args = TakeLineSettings(rawArgs, request.Line);
   std::vector<std::string> valued = CommandValuedOptions();
   for (const char* o : {"--port", "--frame", "--count", "--timeout"}) valued.push_back(o);
   std::vector<std::string> flags = CommandFlagOptions();
   flags.push_back("--verbose");
   TCliArgs opts;
   std::string error;
-  auto bad = [&](const std::string& message) {
-    std::cerr << "dlt645 send: " << message << "\n";
-    return ceBadInput;
-  };
-  if (!opts.Parse(args, valued, flags, error)) return bad(error);
-  if (!opts.Positional().empty()) return bad("unexpected argument '" + opts.Positional()[0] + "'");
-  const std::string portPath = opts.Get("--port");
-  if (portPath.empty()) return bad("--port is required");
-  int count = 1, timeout = -1;
-  if (opts.Has("--count") && !ParseCount(opts.Get("--count"), 1, 1000000, count)) {
-    return bad("--count '" + opts.Get("--count") + "' is not a number from 1 to 1000000");
+  if (!opts.Parse(args, valued, flags, error)) return Bad(error);
+  if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
+  request.Port = opts.Get("--port");
+  if (request.Port.empty()) return Bad("--port is required");
+  int timeout = -1;
+  if (opts.Has("--count") && !ParseCount(opts.Get("--count"), 1, 1000000, request.Count)) {
+    return Bad("--count '" + opts.Get("--count") + "' is not a number from 1 to 1000000");
   }
   if (opts.Has("--timeout") && !ParseCount(opts.Get("--timeout"), 0, 3600, timeout)) {
-    return bad("--timeout '" + opts.Get("--timeout") + "' is not a number of seconds from 0 to 3600");
+    return Bad("--timeout '" + opts.Get("--timeout") + "' is not a number of seconds from 0 to 3600");
   }
-
-  // The command: a typed frame or one composed from its fields.
-  TDltFrame frame;
-  TPreamble preamble;
-  std::vector<uint8_t> typed;
-  const bool raw = opts.Has("--frame");
-  if (raw) {
-    if (opts.Has("--cmd")) return bad("--frame and --cmd exclude each other");
-    if (!TypedFrame(opts.Get("--frame"), typed, error)) return bad(error);
-    frame.RawFrame = true;
-    frame.TimeoutSec = 10;
+  request.Verbose = opts.Has("--verbose");
+  request.Raw = opts.Has("--frame");
+  if (request.Raw) {
+    if (opts.Has("--cmd")) return Bad("--frame and --cmd exclude each other");
+    if (!TypedFrame(opts.Get("--frame"), request.Typed, error)) return Bad(error);
+    request.Frame.RawFrame = true;
+    request.Frame.TimeoutSec = 10;
   } else {
-    if (!opts.Has("--cmd")) return bad("give --frame HEX or --cmd NAME (see --help)");
-    int result = ComposeFromOptions(opts, frame, preamble, error);
+    if (!opts.Has("--cmd")) return Bad("give --frame HEX or --cmd NAME (see --help)");
+    int result = ComposeFromOptions(opts, request.Frame, request.Preamble, error);
     if (result != ceOk) {
       std::cerr << "dlt645 send: " << error << "\n";
       return result;
     }
   }
-  if (timeout >= 0) frame.TimeoutSec = timeout;
+  if (timeout >= 0) request.Frame.TimeoutSec = timeout;
+  return ceOk;
+}
 
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+// The bytes that go on the line: the typed frame, or the preamble and the packed frame.
+std::vector<uint8_t> SentBytes(const TSendRequest& request) {
+  if (request.Raw) return request.Typed;
+  std::vector<uint8_t> bytes;
+  const TPreamble& p = request.Preamble;
+  if (p.UseLC && p.LCCount > 0) bytes.assign(static_cast<size_t>(p.LCCount), static_cast<uint8_t>(std::stoi(p.LC, nullptr, 16)));
+  std::unique_ptr<uint8_t[]> packed;
+  int len = 0;
+  std::string ignored;
+  if (TProtocol::Pack(request.Frame.Address, request.Frame, request.Frame.DataField, packed, len, ignored) == 0)
+    bytes.insert(bytes.end(), packed.get(), packed.get() + len);
+  return bytes;
+}
 
-  TCliSink sink(opts.Has("--verbose"));
-  TSerialPort port;
-  if (port.Open(portPath, line, 1, error) != 0) {
+void PrintReply(const TExchangeResult& r, const std::string& expected) {
+  const TFrameBody& b = r.Body;
+  std::string result = b.Ctrl == 0xC0 ? kAppTimeout : (b.Normal ? kSuccess : kFailure);
+  std::cout << "Reply=" << b.FrameText << "\n" << FrameBodyLines(b);
+  if (r.Kind == ekOtherAddress)
+    std::cout << "Warning=the reply comes from " << b.Address << ", not from the addressed " << expected << "\n";
+  std::cout << "RoundTripMs=" << Ms(r.RoundTripMs) << "\n"
+            << "Result=" << result << "\n";
+}
+
+// Prints what one exchange gave and counts it; returns the exit code it calls for (ceOk, or the
+// code of a failure), and whether the run must stop.
+int ReportExchange(const TSendRequest& request, const TExchangeResult& r, bool first, TSendTally& tally, bool& stop) {
+  stop = false;
+  ++tally.Exchanges;
+  switch (r.Kind) {
+    case ekReply:
+    case ekOtherAddress:
+      ++tally.Replies;
+      if (r.Kind == ekOtherAddress) ++tally.OtherAddress;
+      tally.Trips.push_back(r.RoundTripMs);
+      if (first) PrintReply(r, ExpectedReplyAddress(request.Frame, request.Typed));
+      return ceOk;
+    case ekNoReplyWanted:
+      if (first) {
+        std::string note = kNoReplyNote;
+        note.replace(note.find("%s"), 2, request.Frame.CmdName);
+        std::cout << note << "\n";
+      }
+      return ceOk;
+    case ekTimeout:
+      ++tally.Timeouts;
+      std::cerr << r.Message << "\n";
+      return seTimeout;
+    case ekInvalid:
+      ++tally.Invalid;
+      std::cerr << (r.Message.empty() ? "no valid reply" : r.Message) << "\n";
+      return ceFailed;
+    case ekInterrupted:
+      --tally.Exchanges;
+      stop = true;
+      std::cerr << r.Message << "\n";
+      return seInterrupted;
+    case ekFailed: break;
+  }
+  --tally.Exchanges;
+  stop = true;
+  std::cerr << r.Message << "\n";
+  return ceFailed;
+}
+
+void PrintTally(const TSendTally& t) {
+  std::cout << "Exchanges=" << t.Exchanges << "\n"
+            << "Replies=" << t.Replies << "\n"
+            << "Timeouts=" << t.Timeouts << "\n"
+            << "InvalidReplies=" << t.Invalid << "\n"
+            << "OtherAddress=" << t.OtherAddress << "\n";
+  if (t.Trips.empty()) return;
+  std::vector<double> trips = t.Trips;
+  std::sort(trips.begin(), trips.end());
+  const size_t n = trips.size();
+  const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2.0;
+  std::cout << "RoundTripMinMs=" << Ms(trips.front()) << "\n"
+            << "RoundTripMedianMs=" << Ms(median) << "\n"
+            << "RoundTripMaxMs=" << Ms(trips.back()) << "\n";
+}
+
+// A timeout outweighs an invalid reply; Ctrl-C and a failing port end the run with their own code.
+int Worse(int current, int next) {
+  if (current == seInterrupted || next == seInterrupted) return seInterrupted;
+  if (current == seTimeout || next == seTimeout) return seTimeout;
+  return current != ceOk ? current : next;
+}
+
+int RunSend(const std::vector<std::string>& args) {
+  TSendRequest request;
+  if (int code = ParseSendRequest(args, request); code != ceOk) return code;
+
+  TCliLink link(request.Preamble, request.Verbose);
+  std::string error;
+  if (!link.Open(request.Port, request.Line, error)) {
     std::cerr << error << "\n";
     return ceFailed;
   }
-
-  std::mutex lock;
-  std::condition_variable ended;
-  TOutcome outcome;
-  TChannel channel([preamble] { return preamble; });
-  channel.Init();
-  channel.SetControl(&port);
-  channel.SetReplyHandler([&](const TKvFrame& sent, const TKvFrame& reply, const TFrameBody& body,
-                              const std::string&, int) {
-    std::lock_guard<std::mutex> guard(lock);
-    outcome.HasReply = true;
-    outcome.Body = body;
-    outcome.RoundTripMs = reply.Tick - sent.Tick;
-  });
-  channel.SetExchangeHandler([&](const TKvFrame&, int code, const std::string& message) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      outcome.Ended = true;
-      outcome.Code = code;
-      outcome.Message = message;
-    }
-    ended.notify_all();
-  });
-  channel.Start();
-
-  std::vector<uint8_t> sentBytes;
-  if (raw) {
-    sentBytes = typed;
-  } else if (preamble.UseLC && preamble.LCCount > 0) {
-    sentBytes.assign(static_cast<size_t>(preamble.LCCount),
-                     static_cast<uint8_t>(std::stoi(preamble.LC, nullptr, 16)));
-  }
-  std::vector<uint32_t> trips;
+  TSendTally tally;
   int exitCode = ceOk;
-  for (int i = 0; i < count && exitCode == ceOk; ++i) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      outcome = TOutcome{};
+  for (int i = 0; i < request.Count; ++i) {
+    TExchangeResult result = link.Exchange(request.Frame, request.Typed);
+    if (i == 0 && result.Kind != ekFailed) {
+      const std::vector<uint8_t> sent = SentBytes(request);
+      std::cout << "Sent=" << TStringUtil::BytesToHexSpaced(sent.data(), static_cast<int>(sent.size())) << "\n";
     }
-    std::string message;
-    int code;
-    if (raw) {
-      auto bytes = std::make_unique<uint8_t[]>(typed.size());
-      std::copy(typed.begin(), typed.end(), bytes.get());
-      code = channel.SendRaw(bytes, static_cast<int>(typed.size()), frame, message);
-    } else {
-      code = channel.Send(frame.Address, frame, frame.DataField, message);
-      if (i == 0 && code == 0) {
-        std::unique_ptr<uint8_t[]> packed;
-        int len = 0;
-        std::string ignored;
-        TProtocol::Pack(frame.Address, frame, frame.DataField, packed, len, ignored);
-        sentBytes.insert(sentBytes.end(), packed.get(), packed.get() + len);
-      }
-    }
-    if (code != 0) {
-      std::cerr << message << "\n";
-      exitCode = ceFailed;
-      break;
-    }
-    if (i == 0) std::cout << "Sent=" << TStringUtil::BytesToHexSpaced(sentBytes.data(), static_cast<int>(sentBytes.size())) << "\n";
-
-    // Wait for the end of the exchange; Ctrl-C asks the channel to stop.
-    bool stopAsked = false;
-    TOutcome done;
-    {
-      std::unique_lock<std::mutex> guard(lock);
-      for (;;) {
-        if (outcome.Ended) break;
-        if (g_interrupted && !stopAsked) {
-          guard.unlock();
-          channel.SetStopRequest(true);
-          guard.lock();
-          stopAsked = true;
-          continue;
-        }
-        if (stopAsked && !channel.Busy() && !outcome.Ended) {
-          outcome.Ended = true;  // dropped from the queue before it was sent
-          outcome.Code = crInterrupted;
-          outcome.Message = "通信被中断！";
-          break;
-        }
-        ended.wait_for(guard, std::chrono::milliseconds(20));
-      }
-      done = outcome;
-    }
-
-    if (done.Code == crTimeout) {
-      std::cerr << done.Message << "\n";
-      exitCode = seTimeout;
-    } else if (done.Code == crInterrupted) {
-      std::cerr << done.Message << "\n";
-      exitCode = seInterrupted;
-    } else if (done.Code != crOk) {
-      std::cerr << done.Message << "\n";
-      exitCode = ceFailed;
-    } else if (frame.NoReply) {
-      if (i == 0) {
-        std::string note = kNoReplyNote;
-        note.replace(note.find("%s"), 2, frame.CmdName);
-        std::cout << note << "\n";
-      }
-    } else if (!done.HasReply) {
-      std::string logged = sink.TakeError();
-      std::cerr << (logged.empty() ? "no valid reply" : logged) << "\n";
-      exitCode = ceFailed;
-    } else {
-      if (i == 0) PrintReply(done);
-      trips.push_back(done.RoundTripMs);
-    }
+    bool stop = false;
+    exitCode = Worse(exitCode, ReportExchange(request, result, i == 0, tally, stop));
+    if (stop) break;
   }
-  channel.Shutdown();
-  port.Close(error);
-
-  if (count > 1 && !trips.empty()) {
-    std::sort(trips.begin(), trips.end());
-    size_t n = trips.size();
-    double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2.0;
-    std::cout << "Exchanges=" << n << "\n"
-              << "RoundTripMinMs=" << trips.front() << "\n"
-              << "RoundTripMedianMs=" << median << "\n"
-              << "RoundTripMaxMs=" << trips.back() << "\n";
-  }
+  link.Close();
+  if (request.Count > 1) PrintTally(tally);
   return exitCode;
 }
 

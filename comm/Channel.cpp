@@ -212,6 +212,7 @@ void TChannel::ProcessQueue() {
       if (I.Control.load()) {
         std::lock_guard<std::mutex> exchange(I.Exchange);
         frame->Tick = TickCount();
+        frame->Stamp = std::chrono::steady_clock::now();
         code = Transact(*frame, message);
       } else {
         code = crPortClosed;  // no port given yet: the frame is dropped unsent
@@ -315,6 +316,7 @@ int TChannel::Transact(TKvFrame& frame, std::string& message) {
         reply->Buf = std::make_unique<uint8_t[]>(I.ReplyBytes.size());
         std::copy(I.ReplyBytes.begin(), I.ReplyBytes.end(), reply->Buf.get());
         reply->Tick = TickCount();
+        reply->Stamp = std::chrono::steady_clock::now();
         reply->DltFrame = frame.DltFrame;
         if (LogEnabled(ltDebug)) {
           LogEntry(ltDebug, kRecvSource, kReceived + TStringUtil::BytesToHex(reply->Buf.get(), reply->BufLen));

@@ -1,5 +1,6 @@
 #pragma once
 // Frames in flight and the locked send queue.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -15,6 +16,7 @@ class TKvFrame {
   std::unique_ptr<uint8_t[]> Buf;  // owned
   int BufLen = 0;
   uint32_t Tick = 0;
+  std::chrono::steady_clock::time_point Stamp{};  // taken with Tick, for sub-millisecond round trips
   TDltFrame DltFrame;
 };
 

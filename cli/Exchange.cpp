@@ -1,0 +1,236 @@
+// Exchanges of the command line through the workbench's channel.
+#include "cli/Exchange.h"
+
+#include <signal.h>
+
+#include <condition_variable>
+#include <regex>
+#include <iostream>
+#include <mutex>
+
+#include "comm/SerialPort.h"
+#include "protocol/LogSink.h"
+#include "protocol/PublicFunc.h"
+#include "protocol/StringUtil.h"
+
+namespace {
+
+const char* const kInterrupted = "通信被中断！";
+const char* const kWildcard = "AAAAAAAAAAAA";
+const char* const kBroadcast = "999999999999";
+
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
+
+// Collects the entries the channel logs; prints them with --verbose. An invalid reply is only
+// logged, so its text is taken from here.
+class TCliSink : public TLogSink {
+ public:
+  explicit TCliSink(bool verbose) : Verbose(verbose) { SetLogSink(this); }
+  ~TCliSink() override { SetLogSink(nullptr); }
+  void WriteLog(int types, const std::string& source, const std::string& text) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Verbose) std::cerr << source << ": " << text << "\n";
+    if (types & (ltError | ltException)) LastError = text;
+  }
+  int LogTypes() const override { return Verbose ? 31 : ltError | ltException; }
+  std::string TakeError() {
+    std::lock_guard<std::mutex> guard(Lock);
+    std::string e = LastError;
+    LastError.clear();
+    return e;
+  }
+
+ private:
+  bool Verbose;
+  std::mutex Lock;
+  std::string LastError;
+};
+
+// The display-order address of the last 6 bytes of a wire-order hex text.
+std::string LastAddress(const std::string& wireHex) {
+  if (wireHex.size() < 12) return "";
+  return ReverseHex(wireHex.substr(wireHex.size() - 12));
+}
+
+}  // namespace
+
+static bool IsLineSettings(const std::string& text) {
+  static const std::regex pattern(R"(\s*\d+\s*,\s*[A-Za-z]\s*,\s*\d\s*,\s*(1|1\.5|2)\s*)");
+  return std::regex_match(text, pattern);
+}
+
+// Splits the line settings off the arguments: `--settings 9600,E,8,1` names the line, any other
+// `--settings` value is a Setup.ini for the command options.
+std::vector<std::string> TakeLineSettings(const std::vector<std::string>& args, std::string& line) {
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--settings" && i + 1 < args.size() && IsLineSettings(args[i + 1])) {
+      line = args[++i];
+    } else if (args[i].rfind("--settings=", 0) == 0 && IsLineSettings(args[i].substr(11))) {
+      line = args[i].substr(11);
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  return rest;
+}
+
+const std::atomic<bool>& InterruptFlag() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    return true;
+  }();
+  (void)installed;
+  return g_interrupted;
+}
+
+std::string ExpectedReplyAddress(const TDltFrame& frame, const std::vector<uint8_t>& raw) {
+  std::string address = frame.Address;
+  if (frame.RawFrame) {
+    address.clear();
+    if (raw.size() >= 7 && raw[0] == 0x68)
+      for (int i = 6; i >= 1; --i) address += TStringUtil::BytesToHex(&raw[static_cast<size_t>(i)], 1);
+  } else if (frame.ViaCollector) {
+    address = LastAddress(frame.DataField);
+  } else if (frame.RelayCount > 0) {
+    address = LastAddress(frame.RelayData);
+  }
+  if (address.size() != 12 || address == kWildcard || address == kBroadcast) return "";
+  return address;
+}
+
+bool AddressFits(const std::string& expected, const std::string& replyAddress) {
+  if (expected.empty()) return true;
+  if (replyAddress.size() != expected.size()) return false;
+  for (size_t i = 0; i + 1 < expected.size(); i += 2) {
+    if (expected.compare(i, 2, "AA") == 0) continue;
+    if (expected.compare(i, 2, replyAddress, i, 2) != 0) return false;
+  }
+  return true;
+}
+
+struct TCliLink::TImpl {
+  TImpl(const TPreamble& preamble, bool verbose) : Sink(verbose), Channel([preamble] { return preamble; }) {}
+
+  TCliSink Sink;
+  TSerialPort Port;
+  std::mutex Lock;
+  std::condition_variable Ended;
+  // The exchange in progress, filled by the two handlers on the sending thread.
+  bool Done = false;
+  int Code = 0;
+  std::string Message;
+  bool HasReply = false;
+  TFrameBody Body;
+  double RoundTripMs = 0;
+  TChannel Channel;  // last: destroyed (and its thread joined) first
+
+  void Install() {
+    Channel.Init();
+    Channel.SetControl(&Port);
+    Channel.SetReplyHandler([this](const TKvFrame& sent, const TKvFrame& reply, const TFrameBody& body,
+                                   const std::string&, int) {
+      std::lock_guard<std::mutex> guard(Lock);
+      HasReply = true;
+      Body = body;
+      RoundTripMs = std::chrono::duration<double, std::milli>(reply.Stamp - sent.Stamp).count();
+    });
+    Channel.SetExchangeHandler([this](const TKvFrame&, int code, const std::string& message) {
+      {
+        std::lock_guard<std::mutex> guard(Lock);
+        Done = true;
+        Code = code;
+        Message = message;
+      }
+      Ended.notify_all();
+    });
+    Channel.Start();
+  }
+
+  // Waits for the end of the exchange; Ctrl-C asks the channel to stop it.
+  void Wait() {
+    bool stopAsked = false;
+    std::unique_lock<std::mutex> guard(Lock);
+    while (!Done) {
+      if (g_interrupted && !stopAsked) {
+        guard.unlock();
+        Channel.SetStopRequest(true);
+        guard.lock();
+        stopAsked = true;
+        continue;
+      }
+      if (stopAsked && !Channel.Busy() && !Done) {  // dropped from the queue before it was sent
+        Done = true;
+        Code = crInterrupted;
+        Message = kInterrupted;
+        break;
+      }
+      Ended.wait_for(guard, std::chrono::milliseconds(stopAsked ? 5 : 200));
+    }
+  }
+};
+
+TCliLink::TCliLink(const TPreamble& preamble, bool verbose) : Impl(std::make_unique<TImpl>(preamble, verbose)) {
+  InterruptFlag();
+}
+
+TCliLink::~TCliLink() { Close(); }
+
+bool TCliLink::Open(const std::string& port, const std::string& line, std::string& error) {
+  if (Impl->Port.Open(port, line, 1, error) != 0) return false;
+  Impl->Install();
+  return true;
+}
+
+void TCliLink::Close() {
+  Impl->Channel.Shutdown();
+  std::string error;
+  if (Impl->Port.PortOpen()) Impl->Port.Close(error);
+}
+
+TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) {
+  TImpl& I = *Impl;
+  {
+    std::lock_guard<std::mutex> guard(I.Lock);
+    I.Done = I.HasReply = false;
+    I.Code = 0;
+    I.Message.clear();
+    I.Body = TFrameBody();
+    I.RoundTripMs = 0;
+  }
+  I.Sink.TakeError();
+  TExchangeResult result;
+  int code;
+  if (!raw.empty()) {
+    auto bytes = std::make_unique<uint8_t[]>(raw.size());
+    std::copy(raw.begin(), raw.end(), bytes.get());
+    code = I.Channel.SendRaw(bytes, static_cast<int>(raw.size()), frame, result.Message);
+  } else {
+    code = I.Channel.Send(frame.Address, frame, frame.DataField, result.Message);
+  }
+  if (code != crOk) return result;  // ekFailed with the channel's message
+  I.Wait();
+
+  std::lock_guard<std::mutex> guard(I.Lock);
+  result.Message = I.Message;
+  result.HasReply = I.HasReply;
+  result.Body = I.Body;
+  result.RoundTripMs = I.RoundTripMs;
+  if (I.Code == crTimeout) result.Kind = ekTimeout;
+  else if (I.Code == crInterrupted) result.Kind = ekInterrupted;
+  else if (I.Code != crOk) result.Kind = ekFailed;
+  else if (frame.NoReply) result.Kind = ekNoReplyWanted;
+  else if (!I.HasReply) {
+    result.Kind = ekInvalid;
+    result.Message = I.Sink.TakeError();
+  } else if (!AddressFits(ExpectedReplyAddress(frame, raw), I.Body.Address)) {
+    result.Kind = ekOtherAddress;
+  } else {
+    result.Kind = ekReply;
+  }
+  return result;
+}
