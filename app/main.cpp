@@ -13,5 +13,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dlt645-workbench: %s\n", error.c_str());
     return 2;
   }
+  if (options.Help || options.Version) {
+    std::fputs(options.Help ? StartUsage() : StartVersion(), stdout);
+    return 0;
+  }
   return RunApplication(argc, argv, options);
 }

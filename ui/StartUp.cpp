@@ -72,8 +72,12 @@ bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::strin
       options.ConfigDir = argv[++i];
     } else if (arg.rfind("--config-dir=", 0) == 0) {
       options.ConfigDir = arg.substr(13);
+    } else if (arg == "--help" || arg == "-h") {
+      options.Help = true;
+    } else if (arg == "--version" || arg == "-V") {
+      options.Version = true;
     } else if (arg.rfind("-", 0) == 0 && arg.rfind("-platform", 0) != 0 && arg.rfind("-style", 0) != 0) {
-      error = "unknown option " + arg + " (use --config-dir DIR)";
+      error = "unknown option " + arg + " (see --help)";
       return false;
     }
   }
@@ -83,6 +87,25 @@ bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::strin
   }
   return true;
 }
+
+const char* StartUsage() {
+  return "Usage: dlt645-workbench [--config-dir DIR]\n"
+         "Tests electricity meters that speak DL/T 645-2007 over a serial port.\n"
+         "\n"
+         "  --config-dir DIR  keep Setup.ini, logtype.ini and the folder log/ in DIR; without it\n"
+         "                    they live beside the program when its folder is writable and not\n"
+         "                    a bin folder, else Setup.ini and logtype.ini in\n"
+         "                    ~/.config/dlt645-workbench and log/ in ~/.local/state/dlt645-workbench\n"
+         "  -h, --help        show this help and exit\n"
+         "  -V, --version     show the version and exit\n"
+         "\n"
+         "Environment:\n"
+         "  DLT645_CONFIG_DIR  the folder of --config-dir, when the option is not given\n"
+         "\n"
+         "Qt's own options (-platform, -style) are passed on.\n";
+}
+
+const char* StartVersion() { return "dlt645-workbench " DLT_VERSION "\n"; }
 
 namespace {
 
@@ -205,12 +228,14 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   auto step = [&hooks](TStartStep s) {
     if (hooks.OnStep) hooks.OnStep(s);
   };
-  const std::string settingsFolder = options.ConfigDir.empty() ? SettingsFolder() : options.ConfigDir;
-  const std::string logFolder = options.ConfigDir.empty() ? LogFolderParent() : options.ConfigDir;
+  const std::string exeFolder = options.ExecutableFolder.empty() ? ExecutableFolder() : options.ExecutableFolder;
+  const std::string settingsFolder = options.ConfigDir.empty() ? SettingsFolderFor(exeFolder) : options.ConfigDir;
+  const std::string logFolder = options.ConfigDir.empty() ? LogFolderParentFor(exeFolder) : options.ConfigDir;
   if (!options.ConfigDir.empty()) MakeFolders(options.ConfigDir);
 
-  // 1. The log, first, so that everything after it can write to it.
-  auto log = std::make_unique<TLog>(logFolder);
+  // 1. The log, first, so that everything after it can write to it. Its type selection
+  // "logtype.ini" lies beside "Setup.ini", wherever the log files go.
+  auto log = std::make_unique<TLog>(logFolder, settingsFolder);
   LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench " DLT_VERSION " started");
   step(TStartStep::LogCreated);
   // 2. No serial control needs registering here. 3. The one shared serial port.

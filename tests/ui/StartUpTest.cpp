@@ -14,6 +14,7 @@
 
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
+#include "cli/RunProcess.h"
 #include "comm/Channel.h"
 #include "services/Log.h"
 #include "services/SingletonUnit.h"
@@ -206,6 +207,52 @@ TEST(StartUp, WindowThatFailsToBeCreated) {
   EXPECT_EQ(FindMain(), nullptr);
   EXPECT_EQ(Singleton, nullptr);
   EXPECT_NE(LogText(dir.path()).find("out of window handles"), std::string::npos);
+}
+
+// Where the executable's folder cannot hold the program's files, "logtype.ini" is read beside
+// the user's "Setup.ini", not from the folder of the log files.
+TEST(StartUp, LogTypesAreReadBesideTheSettings) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString settings = dir.filePath("config/dlt645-workbench"), logs = dir.filePath("state/dlt645-workbench");
+  ASSERT_TRUE(QDir().mkpath(settings) && QDir().mkpath(logs));
+  std::ofstream((settings + "/logtype.ini").toStdString(), std::ios::binary) << "[LOG]\r\nLogContent=1\r\n";
+  std::ofstream((logs + "/logtype.ini").toStdString(), std::ios::binary) << "[LOG]\r\nLogContent=0\r\n";
+  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME"), oldState = qgetenv("XDG_STATE_HOME");
+  qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+  qputenv("XDG_STATE_HOME", dir.filePath("state").toUtf8());
+  TStartOptions options;
+  options.ExecutableFolder = dir.filePath("not-a-folder").toStdString();
+  options.ShowErrors = false;
+  TStartUpHooks hooks;
+  hooks.OnStep = [](TStartStep step) {
+    if (step == TStartStep::MainFormCreated) throw std::runtime_error("enough");
+  };
+  int argc = 1;
+  char name[] = "dlt645-workbench";
+  char* argv[] = {name, nullptr};
+  RunApplication(argc, argv, options, hooks);
+  oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
+  oldState.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", oldState);
+  EXPECT_NE(LogText(logs).find("started"), std::string::npos);  // type 1, chosen beside Setup.ini
+}
+
+// "--help" and "--version" answer and end the program at once; an unknown option is refused.
+TEST(StartUp, HelpAndVersionFromTheCommandLine) {
+  const struct {
+    const char* Arg;
+    int ExitCode;
+    const char* Says;
+  } cases[] = {
+      {"--help", 0, "--config-dir DIR"},  {"-h", 0, "DLT645_CONFIG_DIR"},
+      {"--version", 0, "dlt645-workbench " DLT_VERSION "\n"}, {"-V", 0, DLT_VERSION},
+      {"--bogus", 2, ""},
+  };
+  for (const auto& c : cases) {
+    const TProcessResult r = RunProcess({DLT645_WORKBENCH_BIN, c.Arg});
+    EXPECT_EQ(r.ExitCode, c.ExitCode) << c.Arg << ": " << r.Err;
+    EXPECT_NE(r.Out.find(c.Says), std::string::npos) << c.Arg << ": " << r.Out;
+  }
 }
 
 TEST(StartUp, Options) {
