@@ -1,5 +1,6 @@
 #include "services/CommandExchange.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -67,10 +68,13 @@ class TCollector {
   }
 
  private:
-  // Lets the window work, then waits up to one pass; bytes arriving or an interrupt end it early.
+  // Lets the window work, then waits up to one pass; bytes arriving or an interrupt end it early,
+  // and it ends no later than the moment the silence or the delay runs out.
   void Pass() {
     if (Line.ProcessMessages) Line.ProcessMessages();
-    Line.Port->WaitReadable(CommandExchange::PassMs);
+    long long wait = std::min<long long>(CommandExchange::PassMs, DelayMs + 1 - MsSince(Start));
+    if (Last) wait = std::min<long long>(wait, CommandExchange::SilenceMs + 1 - MsSince(*Last));
+    Line.Port->WaitReadable(static_cast<int>(std::max<long long>(wait, 0)));
   }
 
   // Takes what fits of the waiting bytes; more than fits ends the collection as cut.

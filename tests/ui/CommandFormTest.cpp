@@ -241,9 +241,10 @@ TEST_F(CommandFormTest, InterruptEndsTheWait) {
   JoinWriter();
 }
 
-// With the port closed nothing is written; an answer longer than 8192 bytes is cut there, the last
-// row says so, and the rest is flushed by the next exchange.
-TEST_F(CommandFormTest, ClosedPortAndOverlongAnswers) {
+// With the port closed nothing is written; a 10,000-character command goes out whole; an answer
+// longer than 8192 bytes is cut there, the last row says so, and the rest is flushed by the next
+// exchange.
+TEST_F(CommandFormTest, ClosedPortAndOverlongTexts) {
   std::string error;
   Port.Close(error);
   Type("at");
@@ -251,6 +252,11 @@ TEST_F(CommandFormTest, ClosedPortAndOverlongAnswers) {
   EXPECT_EQ(Received(), "");
   EXPECT_EQ(Contents(Got), std::vector<std::string>{"串口未打开！"});
   ASSERT_EQ(Port.Open(Meter->PortPath(), "9600,N,8,1", 1, error), 0) << error;
+
+  Form->redtCmd->setText(QString(10000, QLatin1Char('X')));
+  Send();
+  EXPECT_EQ(Received(), std::string(10000, 'X') + "\r");
+  EXPECT_EQ(Contents(Got).back(), "ERROR");
 
   for (size_t size : {size_t(20000), size_t(1) << 20}) {
     Form->btnCls->click();
