@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/MeterValues.h"
 #include "comm/PortList.h"
 #include "sim/VirtualMeter.h"
 
@@ -45,6 +46,13 @@ const char kHelp[] =
     "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
     "                    bytes before the reply)\n"
     "  --verbose         print one line per request and per reply\n"
+    "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
+    "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
+    "                    A value set is held as given; the date and the time set the clock,\n"
+    "                    which runs on. Other values move over time: the voltages, currents and\n"
+    "                    powers drift a little, the energy counts up with the power.\n"
+    "  --values FILE     DI=VALUE lines as for --set (# starts a comment line); lines that are\n"
+    "                    not such are reported with their line number and the rest is used\n"
     "\n"
     "Exit status: 0 after a clean stop; 1 the meter could not start; 2 bad options.\n";
 
@@ -86,7 +94,7 @@ int Fail(int code, const std::string& message) {
 int RunSimulate(const std::vector<std::string>& args) {
   TCliArgs parsed;
   std::string error;
-  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault"},
+  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
   if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
@@ -117,6 +125,17 @@ int RunSimulate(const std::vector<std::string>& args) {
     else if (fault == "silent") f.NoReply = true;
     else if (fault == "garbage") f.GarbageBurstBytes = 32;
     else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage)");
+  }
+  if (parsed.Has("--values")) {
+    std::vector<std::string> junk;
+    if (!ReadMeterValues(parsed.Get("--values"), options.Values, junk, error)) return Fail(ceBadInput, error);
+    for (const std::string& line : junk) std::fprintf(stderr, "dlt645 simulate: %s (line skipped)\n", line.c_str());
+  }
+  for (const std::string& set : parsed.GetAll("--set")) {
+    uint32_t di = 0;
+    std::vector<uint8_t> data;
+    if (!ParseMeterValue(set, di, data, error)) return Fail(ceBadInput, "--set " + error);
+    options.Values[di] = data;
   }
   if (parsed.Has("--link")) {
     options.LinkPath = parsed.Get("--link");

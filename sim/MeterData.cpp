@@ -3,9 +3,11 @@
 #include "sim/MeterData.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "protocol/Catalog.h"
+#include "protocol/Reading.h"
 
 namespace {
 
@@ -23,8 +25,32 @@ bool ParseHex32(const std::string& text, uint32_t& value) {
   return true;
 }
 
+// The variables a meter measures beyond the catalogue's, each with a layout in the reading table.
+const uint32_t kFurtherVariables[] = {
+    0x0201FF00, 0x0202FF00,
+    0x02030000, 0x02030100, 0x02030200, 0x02030300, 0x0203FF00,
+    0x02040000, 0x02040100, 0x02040200, 0x02040300, 0x0204FF00,
+    0x02050000, 0x02050100, 0x02050200, 0x02050300, 0x0205FF00,
+    0x02060100, 0x02060200, 0x02060300, 0x0206FF00,
+    0x02800001, 0x02800002, 0x02800007, 0x02800008,
+};
+
+std::string DIText(uint32_t di) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", di);
+  return text;
+}
+
 std::vector<TCatalogFacts> BuildCatalogFacts() {
   std::vector<TCatalogFacts> facts;
+  for (uint32_t di : kFurtherVariables) {
+    TCatalogFacts f;
+    f.DI = di;
+    f.Len = ReadingLength(DIText(di));
+    f.Variable = (di & 0x0000FF00u) == 0x0000FF00u;
+    f.Read = true;
+    facts.push_back(f);
+  }
   for (const TCatalogList& list : CatalogLists()) {
     for (const std::string& row : list.Rows) {
       if (IsSeparatorRow(row) || row.size() < 13) continue;
@@ -70,11 +96,46 @@ std::vector<uint8_t> BcdParts(std::initializer_list<int> parts) {
   return out;
 }
 
+double Seconds(const TMeterState& state) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - state.Start).count();
+}
+
+// BCD of a measured value in units of its last decimal, with the sign bit for negative values.
+std::vector<uint8_t> Measured(double value, double scale, int bytes) {
+  const long long units = std::llround(std::fabs(value) * scale);
+  std::vector<uint8_t> out = TMeterData::Bcd(static_cast<unsigned long long>(units), bytes);
+  if (value < 0 && units > 0) out.back() |= 0x80;
+  return out;
+}
+
+// What the meter measures at `t` seconds: per phase k (1..3) a voltage, a current and a power
+// factor that start at the values of a balanced load and drift slowly (flat at the start).
+double Drift(double t, double period) { return 1 - std::cos(t / period); }  // 0 .. 2
+double Volts(double t, int k) {
+  static const double base[] = {220.0, 220.0, 219.8, 220.3};
+  return base[std::clamp(k, 0, 3)] + 1.5 * Drift(t, 6 + k);
+}
+double Amps(double t, int k) {
+  static const double base[] = {5.0, 5.0, 4.98, 5.02};
+  return base[std::clamp(k, 0, 3)] + 0.25 * Drift(t, 10 + k);
+}
+double Factor(double t, int k) { return 0.97 - 0.02 * Drift(t, 16 + k); }
+constexpr double kMeanPowerKw = 3 * 220.0 * 5.0 * 0.97 / 1000;  // energy counts up at this rate
+
+// Instantaneous power of phase k (0: the sum of the three): 1 active kW, 2 reactive kvar,
+// 3 apparent kVA.
+double Power(double t, int kind, int k) {
+  if (k == 0) return Power(t, kind, 1) + Power(t, kind, 2) + Power(t, kind, 3);
+  const double va = Volts(t, k) * Amps(t, k) / 1000, pf = Factor(t, k);
+  return kind == 1 ? va * pf : kind == 2 ? va * std::sqrt(1 - pf * pf) : va;
+}
+
 // Energy in 0.01 kWh: 00DI2 DI1 DI0 = type, tariff, settlement period.
 std::vector<uint8_t> EnergyValue(const TMeterState& state, uint32_t di) {
   unsigned long long total = 0;
   int type = Byte(di, 2), tariff = Byte(di, 1), period = Byte(di, 0);
   if (type == 1) total = 123456 - 10000ULL * static_cast<unsigned>(std::min(period, 12));
+  if (type == 1 && period == 0) total += static_cast<unsigned long long>(kMeanPowerKw * Seconds(state) / 36);  // 0.01 kWh
   else if (type == 2) total = 1234 - 100ULL * static_cast<unsigned>(std::min(period, 12));
   unsigned long long parts[5] = {total, total * 10 / 100, total * 30 / 100, total * 35 / 100, 0};
   parts[4] = total - parts[1] - parts[2] - parts[3];
@@ -113,16 +174,25 @@ std::vector<uint8_t> EventValue(const TMeterState& state, uint32_t di) {
   return out;
 }
 
-std::vector<uint8_t> VariableValue(uint32_t di, int len) {
+std::vector<uint8_t> VariableValue(const TMeterState& state, uint32_t di, int len) {
+  const double t = Seconds(state);
+  const int kind = Byte(di, 2), k = Byte(di, 1);
+  switch (di & 0xFFFF00FFu) {
+    case 0x02010000: return Measured(Volts(t, k), 10, 2);
+    case 0x02020000: return Measured(Amps(t, k), 1000, 3);
+    case 0x02030000:
+    case 0x02040000:
+    case 0x02050000: return Measured(Power(t, kind - 2, k), 10000, 3);
+    case 0x02060000:
+      return Measured(k ? Factor(t, k) : Power(t, 1, 0) / Power(t, 3, 0), 1000, 2);
+    default: break;
+  }
   switch (di) {
-    case 0x02010100: return TMeterData::Bcd(2200, 2);  // 220.0 V
-    case 0x02010200: return TMeterData::Bcd(2198, 2);
-    case 0x02010300: return TMeterData::Bcd(2203, 2);
-    case 0x02020100: return TMeterData::Bcd(5000, 3);  // 5.000 A
-    case 0x02020200: return TMeterData::Bcd(4980, 3);
-    case 0x02020300: return TMeterData::Bcd(5020, 3);
-    case 0x02060000: return TMeterData::Bcd(998, 2);   // 0.998
-    case 0x0280000A: return TMeterData::Bcd(12345, 4); // minutes
+    case 0x02800001: return Measured(0.05 + 0.01 * Drift(t, 3), 1000, 3);  // neutral current
+    case 0x02800002: return Measured(50.0 - 0.02 * Drift(t, 5), 100, 2);   // grid frequency
+    case 0x02800007: return Measured(25.0 + 0.5 * Drift(t, 60), 10, 2);    // temperature
+    case 0x02800008: return Measured(3.6, 100, 2);                             // clock battery
+    case 0x0280000A: return TMeterData::Bcd(12345 + static_cast<unsigned long long>(t / 60), 4);  // minutes
     default: return std::vector<uint8_t>(static_cast<size_t>(len), 0);
   }
 }
@@ -337,7 +407,7 @@ uint8_t TMeterData::ReadValue(const TMeterState& state, uint32_t di, const std::
   switch (Byte(di, 3)) {
     case 0x00: out = EnergyValue(state, di); break;
     case 0x01: out = DemandValue(state, di); break;
-    case 0x02: out = VariableValue(di, facts->Len); break;
+    case 0x02: out = VariableValue(state, di, facts->Len); break;
     case 0x03: out = EventValue(state, di); break;
     case 0x04: out = ParameterValue(state, di, facts->Len); break;
     case 0x06: out = LoadRecords(state, di, params); return 0;
@@ -416,6 +486,15 @@ uint8_t TMeterData::WriteValue(TMeterState& state, uint32_t di, const std::vecto
       if (a > 4) return meTariffs;
     }
   }
+  state.Stored[di] = data;
+  return 0;
+}
+
+uint8_t TMeterData::SetReading(TMeterState& state, uint32_t di, const std::vector<uint8_t>& data) {
+  const TCatalogFacts* facts = FindCatalogFacts(di);
+  if (!facts) return meNoData;
+  if (!facts->Variable && static_cast<int>(data.size()) != facts->Len) return meOther;
+  if (di == 0x04000101 || di == 0x04000102 || di == 0x04000401) return WriteValue(state, di, data);
   state.Stored[di] = data;
   return 0;
 }

@@ -2,6 +2,7 @@
 // What the virtual meter knows and measures: its settings, its clock and the value of every data
 // identifier of the catalogue. Identifiers are numbers DI3 DI2 DI1 DI0 (0x00010000 = 00010000);
 // values are byte vectors in wire order (least significant byte first), without the 33H offset.
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -19,7 +20,8 @@ enum TMeterError : uint8_t {
   meTariffs = 0x40,
 };
 
-// What the catalogue says about one identifier.
+// What the meter knows about one identifier: the catalogue's facts, or those of the reading
+// table's further variables (instantaneous powers, power factors per phase, frequency, ...).
 struct TCatalogFacts {
   uint32_t DI = 0;
   int Len = 0;            // bytes; for a load record the length of its read parameter
@@ -28,9 +30,9 @@ struct TCatalogFacts {
   bool Write = false;
 };
 
-// The catalogue's facts for `di`, or nullptr when the catalogue does not list it.
+// The facts for `di`, or nullptr when the meter does not know it (it answers 02H).
 const TCatalogFacts* FindCatalogFacts(uint32_t di);
-// Every identifier of the catalogue, in ascending order.
+// Every identifier the meter answers, in ascending order.
 const std::vector<TCatalogFacts>& CatalogFacts();
 
 struct TMeterState {
@@ -43,6 +45,8 @@ struct TMeterState {
   bool EnergyCleared = false;   // 1AH
   bool DemandCleared = false;   // 19H
   bool EventsCleared = false;   // 1BH
+  // Measured values move with the time since this moment (voltages, currents, powers, energy).
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
 };
 
 class TMeterData {
@@ -56,6 +60,10 @@ class TMeterData {
   // Stores a written value, with its side effects (clock, address, password). Returns 0 or the
   // error word.
   static uint8_t WriteValue(TMeterState& state, uint32_t di, const std::vector<uint8_t>& data);
+  // Sets a reading as the meter's own (--set, --values): the clock and the date move the clock,
+  // the address renames the meter, any other value is held as given. Returns 0, or 02H for an
+  // identifier the meter does not know, 01H for data of the wrong length.
+  static uint8_t SetReading(TMeterState& state, uint32_t di, const std::vector<uint8_t>& data);
   // Sets the clock from a broadcast time (ss mm hh DD MM YY, BCD). False for an impossible time.
   static bool SetClock(TMeterState& state, const std::vector<uint8_t>& ssmmhhDDMMYY);
 

@@ -75,7 +75,9 @@ std::string Upper(std::string text) {
 struct TVirtualMeter::TImpl {
   explicit TImpl(TMeterOptions options)
       : Options(std::move(options)), Core(Options.Address, Options.Password, Options.CollectorAddress),
-        Faults(Options.Faults) {}
+        Faults(Options.Faults) {
+    for (const auto& [di, data] : Options.Values) TMeterData::SetReading(Core.State, di, data);
+  }
 
   TMeterOptions Options;
   mutable std::mutex Mutex;  // Core, Faults, Received, Trace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ struct TMeterOptions {
   std::string LinkPath;                  // optional symlink to the pty slave
   std::string CollectorAddress = "000000009999";  // address of the collector in front of it
   int SlowCommandMs = 5000;              // delay of the slow text command's result
+  // Readings set from the start (--set, --values): identifier -> data in wire order, as
+  // ParseReading gives it. Held as given; the date and the time set the running clock.
+  std::map<uint32_t, std::vector<uint8_t>> Values;
 };
 
 class TVirtualMeter {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "comm/SerialPort.h"
+#include "sim/MeterCore.h"
 #include "sim/VirtualMeter.h"
 #include "tests/cli/RunProcess.h"
 
@@ -155,4 +156,32 @@ TEST_F(SendTest, ABusyOrMissingPortExitsOne) {
   EXPECT_EQ(r.ExitCode, 2);
   r = Send({"--frame", "6816", "--count", "0"});
   EXPECT_EQ(r.ExitCode, 2);
+}
+
+// With --count a failure is counted and the run goes on; a reply from a meter other than the
+// one addressed is shown with a warning; round trips have microsecond resolution.
+TEST_F(SendTest, CountGoesOnAfterFailuresAndAnotherAddressIsWarnedOf) {
+  Faults(false, true);
+  auto r = Send({"--frame", "68010000000000681104333434 35", "--count", "3"});
+  EXPECT_EQ(r.ExitCode, 1);
+  for (const char* line : {"\nExchanges=3\n", "\nReplies=0\n", "\nInvalidReplies=3\n", "\nTimeouts=0\n"}) {
+    EXPECT_NE(r.Out.find(line), std::string::npos) << line << r.Out;
+  }
+  EXPECT_EQ(Meter.RepliesSent(), 3);
+
+  Faults(true);
+  Meter.ClearReceived();
+  TProcessResult sent;
+  std::thread sender([&] { sent = Send({"--cmd", "read", "--address", "1", "--di", "02010100"}); });
+  ASSERT_TRUE(WaitFor([&] { return Meter.ReceivedBytes().size() >= 16; }, 5000));
+  Meter.WriteRaw(TMeterCore::BuildFrame("000000000002", 0x91, {0x00, 0x01, 0x01, 0x02, 0x00, 0x22}));
+  sender.join();
+  EXPECT_EQ(sent.ExitCode, 0) << sent.Err;
+  EXPECT_NE(sent.Out.find("\nWarning=the reply comes from 000000000002, not from the addressed 000000000001\n"),
+            std::string::npos) << sent.Out;
+  EXPECT_NE(sent.Out.find("\nReading=220.0 V\n"), std::string::npos) << sent.Out;
+  const size_t trip = sent.Out.find("\nRoundTripMs=");
+  ASSERT_NE(trip, std::string::npos);
+  const std::string ms = sent.Out.substr(trip + 13, sent.Out.find('\n', trip + 1) - trip - 13);
+  EXPECT_EQ(ms.size() - ms.find('.'), 4u) << ms;
 }

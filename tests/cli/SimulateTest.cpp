@@ -200,3 +200,29 @@ TEST_F(SimulateTest, BadOptionsAreRefused) {
 }
 
 }  // namespace
+
+// Readings given in their own form, on the command line and in a file whose junk lines are
+// reported with their numbers; `dlt645 send` reads them back as set.
+TEST_F(SimulateTest, SetAndValuesFileGiveTheReadings) {
+  const std::string values = Dir + "/values.txt";
+  std::FILE* file = std::fopen(values.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("# readings\n02010100=231.5\nnot a reading\n\n02020100=12.3456\n04000404=220V\n", file);
+  std::fclose(file);
+  TBackground sim({DLT645_BIN, "simulate", "--link", Dir + "/m", "--set", "02020100=-1.234", "--values", values}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  EXPECT_NE(sim.Text.find(values + ":3: 'not a reading' is not DI=VALUE"), std::string::npos) << sim.Text;
+  EXPECT_NE(sim.Text.find(values + ":5: 02020100: '12.3456' has more than 3 decimals"), std::string::npos) << sim.Text;
+  for (const auto& [di, reading] : {std::pair{"02020100", "Reading=-1.234 A\n"}, {"02010100", "Reading=231.5 V\n"},
+                                    {"04000404", "Reading=220V\n"}}) {
+    TProcessResult r = RunProcess({DLT645_BIN, "send", "--port", Dir + "/m", "--cmd", "read", "--address", "1", "--di", di});
+    EXPECT_NE(r.Out.find(reading), std::string::npos) << r.Out << r.Err;
+  }
+  EXPECT_EQ(sim.Stop(SIGINT), 0);
+
+  for (const char* set : {"02010100=-1", "0201010=1", "12345678=1", "00010500=1"}) {
+    TProcessResult r = RunProcess({DLT645_BIN, "simulate", "--set", set}, 5000);
+    EXPECT_EQ(r.ExitCode, 2) << set;
+    EXPECT_NE(r.Err.find("--set"), std::string::npos) << r.Err;
+  }
+}
