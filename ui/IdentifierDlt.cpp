@@ -25,13 +25,6 @@ QString U(const std::string& text) { return QString::fromStdString(text); }
 constexpr int ListHeight = 245;  // two rows of panels fit a 1366x768 screen with room to spare
 constexpr int PanelColumns = 3;
 
-using TClickHandler = void (TIdentifierDltForm::*)();
-constexpr TClickHandler ClickHandlers[CatalogListCount] = {
-    &TIdentifierDltForm::lbxEnergyClick, &TIdentifierDltForm::lbxMDClick,
-    &TIdentifierDltForm::lbxVarClick,    &TIdentifierDltForm::lbxParamClick,
-    &TIdentifierDltForm::lbxEventClick,  &TIdentifierDltForm::lbxPowerClick,
-};
-
 // Wide enough for the longest row of the list and its scroll bar.
 int ListWidth(const QListWidget* list) {
   const QFontMetrics metrics(list->font());
@@ -122,7 +115,14 @@ QWidget* TIdentifierDltForm::BuildPanel(TCatalogListId id) {
 void TIdentifierDltForm::SelectionChanged(TCatalogListId id) {
   // Only a row that becomes selected counts; clearing the other lists is not a selection.
   if (Clearing || Lists[id]->selectedItems().isEmpty()) return;
-  (this->*ClickHandlers[id])();
+  switch (id) {
+    case clEnergy: lbxEnergyClick(); break;
+    case clMD: lbxMDClick(); break;
+    case clVar: lbxVarClick(); break;
+    case clParam: lbxParamClick(); break;
+    case clEvent: lbxEventClick(); break;
+    case clPower: lbxPowerClick(); break;
+  }
 }
 
 void TIdentifierDltForm::ListClick(TCatalogListId id) {

@@ -40,19 +40,6 @@ void DoubleClickRow(QListWidget* list, QListWidgetItem* item) {
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
 }
 
-// The text of the warning box that `action` brings up (it is answered with OK), or empty.
-QString PromptDuring(QWidget& picker, const std::function<void()>& action) {
-  QString text;
-  TModalAnswer answer(
-      [&](QWidget* modal) {
-        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("lbPrompt"))) text = label->text();
-        QTest::keyClick(modal, Qt::Key_Return);
-      },
-      &picker);
-  action();
-  return text;
-}
-
 TIdentifierDlt Given(const char* di, uint8_t access) {
   TIdentifierDlt id;
   id.DI = di;
@@ -210,30 +197,16 @@ TEST_F(TPickerTest, LastRowStaysSelectedAndInViewBetweenShows) {
   EXPECT_EQ(Picker.PickedIdentifier.DI, "");
 }
 
+// The look-up asks for the access of GivenIdentifier and leaves the record alone when it fails.
 TEST_F(TPickerTest, LookupOfTypedIdentifiers) {
-  struct TCase {
-    const char* Code;
-    uint8_t Access;
-    bool Found;
-    int DataLen;
-  } cases[] = {
-      {"04000C01", 1, true, 4},  {"04000C01", 0, false, 0}, {"12345678", 0, false, 0},
-      {"04800001", 0, true, 32}, {"04800002", 0, true, 32}, {"04800003", 0, true, 32},
-      {"0001FF00", 0, true, 0},  {"02010100", 1, false, 0},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Code);
-    TIdentifierDlt record = Given(c.Code, c.Access);
+  for (const auto& [code, access, found] : {std::tuple{"04000C01", 1, true}, {"04000C01", 0, false},
+                                            {"12345678", 0, false}, {"04800003", 0, true}}) {
+    SCOPED_TRACE(code);
+    TIdentifierDlt record = Given(code, uint8_t(access));
     record.Description = "kept";
     Picker.GivenIdentifier = record;
-    EXPECT_EQ(Picker.LookupIdentifier(c.Code, record), c.Found);
-    EXPECT_EQ(record.DI, c.Code);
-    EXPECT_EQ(record.Access, c.Access);
-    if (c.Found) {
-      EXPECT_EQ(record.DataLen, c.DataLen);
-      EXPECT_NE(record.Description, "kept");
-    } else {
-      EXPECT_EQ(record.Description, "kept");  // left unchanged
-    }
+    EXPECT_EQ(Picker.LookupIdentifier(code, record), found);
+    EXPECT_EQ(record.DataLen, found ? (access ? 4 : 32) : 0);
+    EXPECT_EQ(record.Description == "kept", !found);
   }
 }

@@ -20,19 +20,6 @@ namespace {
 
 QString Q(const char* text) { return QString::fromUtf8(text); }
 
-// The text of the warning box that `action` brings up (answered with OK), or empty.
-QString PromptDuring(QWidget& dialog, const std::function<void()>& action) {
-  QString text;
-  TModalAnswer answer(
-      [&](QWidget* modal) {
-        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("lbPrompt"))) text = label->text();
-        QTest::keyClick(modal, Qt::Key_Return);
-      },
-      &dialog);
-  action();
-  return text;
-}
-
 // The rows as "number=address" joined by blanks.
 std::string Rows(const QTreeWidget* list) {
   std::string rows;

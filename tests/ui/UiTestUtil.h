@@ -1,6 +1,8 @@
 #pragma once
 // Helpers for driving windows in tests: modal dialogs are answered from a timer, so no test blocks.
 #include <QApplication>
+#include <QLabel>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -43,4 +45,18 @@ inline bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
     QApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   return condition();
+}
+
+// The text of the warning box that `action` brings up over `window` (answered with Enter), or
+// empty when none came up.
+inline QString PromptDuring(QWidget& window, const std::function<void()>& action) {
+  QString text;
+  TModalAnswer answer(
+      [&](QWidget* modal) {
+        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("lbPrompt"))) text = label->text();
+        QTest::keyClick(modal, Qt::Key_Return);
+      },
+      &window);
+  action();
+  return text;
 }
