@@ -5,6 +5,7 @@
 #include "comm/SerialPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -170,6 +171,27 @@ TOpenResult HeldBy(const std::string& port, const TPortHolder& holder, const std
 
 TOpenResult SettingsRefused(const std::string& message) { return Refused(TOpenRefusal::Settings, message); }
 
+// The name of the group that owns `port` (its number when the system has no name for it).
+std::string OwningGroup(const std::string& port) {
+  struct stat st{};
+  if (stat(port.c_str(), &st) != 0) return {};
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->gr_name;
+  return std::to_string(st.st_gid);
+}
+
+// A port the user may not open: the second line names the group to join (dialout for serial
+// adapters), so nobody hunts for a program holding the port.
+TOpenResult NoPermission(const std::string& port) {
+  const std::string group = OwningGroup(port);
+  if (group.empty()) return Refused(TOpenRefusal::Unavailable, "No permission to open port " + port);
+  return Refused(TOpenRefusal::Unavailable,
+                 "No permission to open port " + port + " (it belongs to the group " + group + ")",
+                 "This user may not open " + port + ": it belongs to the group " + group);
+}
+
 }  // namespace
 
 TOpenResult TSerialPort::Open(const std::string& port, const std::string& settings, int inputMode) {
@@ -231,9 +253,7 @@ TOpenResult TSerialPort::OpenDevice(const std::string& port, int& fd) {
     if (err == ENOENT || err == ENXIO || err == ENODEV)
       return Refused(TOpenRefusal::Unavailable, "Port " + port + " does not exist");
     if (err == EBUSY) return Refused(TOpenRefusal::Unavailable, "Port " + port + " is in use by another program");
-    if (err == EACCES || err == EPERM)
-      return Refused(TOpenRefusal::Unavailable,
-                     "No permission to open port " + port + " (is the user in the dialout group?)");
+    if (err == EACCES || err == EPERM) return NoPermission(port);
     return Refused(TOpenRefusal::Unavailable, "Cannot open port " + port + ": " + std::strerror(err));
   }
   auto fail = [handle](const std::string& message) {

@@ -1,3 +1,4 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,6 +97,39 @@ TEST(SerialPortOpenTest, RefusalSaysWhetherThePortOrItsSettingsAreAtFault) {
     EXPECT_NE(result.Message.find(c.Says), std::string::npos) << result.Message;
     EXPECT_FALSE(port.PortOpen());
   }
+}
+
+// A port this user may not open is refused with a second line naming the group that owns it.
+TEST(SerialPortOpenTest, NoPermissionNamesTheGroupOwningThePort) {
+  TTestPty pty;
+  const std::string path = pty.SlavePath;
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  struct stat st{};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  const std::string name = owner ? owner->gr_name : std::to_string(st.st_gid);
+  // Root may open anything, so the attempt is made by a child that gives up root first.
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+    TSerialPort port;
+    const TOpenResult result = port.Open(path, "9600,N,8,1", 1);
+    const std::string text = result.Message + "\n" + result.Detail;
+    _exit(write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(text, "No permission to open port " + path + " (it belongs to the group " + name + ")\n" +
+                      "This user may not open " + path + ": it belongs to the group " + name);
 }
 
 // A process started as `sleep 60` with `device` open as its descriptor 3, as a shell with
