@@ -44,7 +44,7 @@ const char kHelp[] =
     "  --fault F         add a fault, repeatable: noise (random bytes with a stray 68H before\n"
     "                    the reply), split (the reply in 3 pieces 50 ms apart), badsum (wrong\n"
     "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
-    "                    bytes before the reply)\n"
+    "                    bytes before the reply), c0 (every reply with control code C0H)\n"
     "  --verbose         print one line per request and per reply\n"
     "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
     "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
@@ -124,7 +124,8 @@ int RunSimulate(const std::vector<std::string>& args) {
     else if (fault == "badend") f.BadEndByte = true;
     else if (fault == "silent") f.NoReply = true;
     else if (fault == "garbage") f.GarbageBurstBytes = 32;
-    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage)");
+    else if (fault == "c0") f.AppLayerTimeout = true;
+    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage, c0)");
   }
   if (parsed.Has("--values")) {
     std::vector<std::string> junk;

@@ -191,7 +191,8 @@ bool LookUp(const std::string& path, const std::string& section, const std::stri
   return true;
 }
 
-// Writes `data` to a new file beside `path` and renames it over `path`.
+}  // namespace
+
 bool ReplaceFile(const std::string& path, const std::string& data, std::string& error) {
   std::string target = path;
   struct stat st {};
@@ -252,6 +253,8 @@ bool ReplaceFile(const std::string& path, const std::string& data, std::string& 
   }
   return true;
 }
+
+namespace {
 
 std::string OneLine(const std::string& value) {
   std::string v = value;

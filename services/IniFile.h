@@ -37,3 +37,7 @@ class TIniFile {
  private:
   std::string Path;
 };
+
+// Writes `data` to a new file beside `path` and renames it over `path`, so that `path` holds either
+// its old content or all of `data`, never part of it. False with the reason in `error`.
+bool ReplaceFile(const std::string& path, const std::string& data, std::string& error);

@@ -59,6 +59,13 @@ void AppendPadded(std::string& out, const std::string& text, std::size_t width) 
   if (text.size() < width) out.append(width - text.size(), ' ');
 }
 
+TLogEntry ObservedEntry(const TDateParts& now, const std::string& source, int types, const std::string& text) {
+  TLogEntry entry{DateTimeText(now), source, std::string(), text};
+  for (int bit = 0; bit < 5; ++bit)
+    if (types & (1 << bit)) entry.Label += TypeLabels[bit];
+  return entry;
+}
+
 std::string FolderOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
@@ -101,6 +108,11 @@ TLog::~TLog() {
 std::string TLog::FileName() const {
   std::lock_guard<std::recursive_mutex> lock(Lock);
   return Name;
+}
+
+void TLog::SetObserver(TLogObserver observer) {
+  std::lock_guard<std::recursive_mutex> lock(Lock);
+  Observer = std::move(observer);
 }
 
 void TLog::LoadLogTypes(const std::string& folder) {
@@ -172,4 +184,5 @@ void TLog::WriteLog(int types, const std::string& source, const std::string& tex
   entry += gbkText;
   entry += "\r\n";
   WriteRaw(entry);
+  if (Observer) Observer(ObservedEntry(now, source, types, text));
 }

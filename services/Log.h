@@ -9,6 +9,17 @@
 #include "protocol/DateTime.h"
 #include "protocol/LogSink.h"
 
+// One entry as it was written, UTF-8, for a live view of the log.
+struct TLogEntry {
+  std::string Time;    // "yyyy-mm-dd hh:mm:ss"
+  std::string Source;
+  std::string Label;   // the type label, as in the header line of the file
+  std::string Text;
+  // The entry on one line: source, label, then the message.
+  std::string Content() const { return Source + Label + " " + Text; }
+};
+using TLogObserver = std::function<void(const TLogEntry&)>;
+
 class TLog : public TLogSink {
  public:
   using TClock = std::function<TDateTime()>;
@@ -22,6 +33,9 @@ class TLog : public TLogSink {
   void WriteLog(int types, const std::string& source, const std::string& text) override;
   int LogTypes() const override { return Types; }
   std::string FileName() const;
+  // Called after each entry is written, under the log's lock, so in the order of the file.
+  // Replacing it (nullptr removes it) waits for a call in progress. It must not write to the log.
+  void SetObserver(TLogObserver observer);
   // False for a log object created while another one was installed: it writes nothing.
   bool Active() const { return Installed; }
 
@@ -41,6 +55,7 @@ class TLog : public TLogSink {
   int Types = 31;
   std::string FileDate;
   TClock Clock;
+  TLogObserver Observer;
 };
 
 // The one log object of the program, or nullptr.

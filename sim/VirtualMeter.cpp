@@ -188,6 +188,12 @@ struct TVirtualMeter::TImpl {
       WriteAll(noise, &stop);
       if (!Pause(NoisePauseMs, stop)) return;
     }
+    if (faults.AppLayerTimeout && frame.size() >= 12) {
+      frame[8] = 0xC0;
+      uint8_t sum = 0;
+      for (size_t i = 0; i + 2 < frame.size(); ++i) sum = static_cast<uint8_t>(sum + frame[i]);
+      frame[frame.size() - 2] = sum;
+    }
     if (faults.BadChecksum) frame[frame.size() - 2] = static_cast<uint8_t>(frame[frame.size() - 2] + 1);
     if (faults.BadEndByte) frame.back() = 0x61;
     std::vector<uint8_t> bytes(static_cast<size_t>(std::clamp(Options.PreambleCount, 0, 64)), 0xFE);

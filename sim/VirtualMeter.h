@@ -20,6 +20,7 @@ struct TMeterFaults {
   bool BadEndByte = false;    // the reply ends with something other than 16H
   bool NoReply = false;       // requests are read but never answered
   int GarbageBurstBytes = 0;  // > 0: that many random non-frame bytes before the reply
+  bool AppLayerTimeout = false;  // the reply's control byte is C0H (checksum still good)
 };
 
 struct TMeterOptions {

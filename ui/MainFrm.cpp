@@ -1,8 +1,14 @@
 #include "ui/MainFrm.h"
 
 #include <QAction>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -17,15 +23,23 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <atomic>
 
 #include "comm/Channel.h"
 #include "protocol/PublicFunc.h"
+#include "protocol/SendCycle.h"
+#include "protocol/StringUtil.h"
+#include "services/Log.h"
+#include "services/MessageFile.h"
 #include "services/SingletonUnit.h"
 #include "ui/About.h"
 #include "ui/CommandFrm.h"
 #include "ui/Controls.h"
 #include "ui/ParamFrm.h"
+#include "ui/Prompt.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -48,13 +62,43 @@ TFilterEdit* MakeEdit(QWidget* parent, const char* name, int maxLength, TKeyFilt
   return edit;
 }
 
+// Shades the cells of rows at odd positions grey unless the row is selected or focused; a focused
+// row is drawn with the selection colours even when it is not selected.
+class TRowShade : public QStyledItemDelegate {
+ public:
+  explicit TRowShade(QAbstractItemView* view) : QStyledItemDelegate(view), View(view) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.row() == View->currentIndex().row() && !index.parent().isValid()) option->state |= QStyle::State_Selected;
+    if (!(option->state & QStyle::State_Selected) && RowShaded(index.row()))
+      option->backgroundBrush = QColor(231, 231, 231);
+  }
+
+ private:
+  QAbstractItemView* View;
+};
+
+// Selected rows: the tool-tip background with maroon text, also while the grid has no focus.
+void SetSelectionColours(QTreeWidget* grid) {
+  QPalette palette = grid->palette();
+  const QColor back = QApplication::palette().color(QPalette::ToolTipBase);
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Highlight, back);
+    palette.setColor(group, QPalette::HighlightedText, QColor(128, 0, 0));
+  }
+  grid->setPalette(palette);
+}
+
 QTreeWidget* MakeGrid(QWidget* parent, const QStringList& captions, const QList<int>& widths) {
   auto* grid = new QTreeWidget(parent);
   grid->setColumnCount(int(captions.size()));
   grid->setHeaderLabels(captions);
   grid->setRootIsDecorated(false);
   grid->setUniformRowHeights(true);
-  grid->setAlternatingRowColors(true);
+  grid->setItemDelegate(new TRowShade(grid));
+  SetSelectionColours(grid);
   grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -85,13 +129,62 @@ TMainForm::TMainForm(TDltParam& param, TChannel* channel, QWidget* parent)
   UpdateClock();
   ClockTimer->start();
   FormCreate();
+  ConnectHandlers();
+  InstallReplyHandler();
+  InstallLogObserver();
 }
 
+// The queue between the other threads and this window: a post after the window is gone does
+// nothing, and a post while it exists is delivered on its thread, in the order posted.
+struct TMainForm::TInbox {
+  std::mutex Lock;
+  TMainForm* Form = nullptr;
+
+  template <class TWork>
+  void Post(TWork work) {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (!Form) return;
+    QMetaObject::invokeMethod(Form, [form = Form, work = std::move(work)] { work(*form); }, Qt::QueuedConnection);
+  }
+};
+
+namespace {
+// The window whose log page the log feeds (one at a time).
+std::atomic<TMainForm*> LogPageOwner{nullptr};
+}  // namespace
+
 TMainForm::~TMainForm() {
+  {
+    std::lock_guard<std::mutex> guard(Inbox->Lock);
+    Inbox->Form = nullptr;  // replies and log entries from now on are not posted here
+  }
+  TMainForm* self = this;
+  if (Logger && LogPageOwner.compare_exchange_strong(self, nullptr)) Logger->SetObserver(nullptr);
   // FormDestroy: queued frames are dropped and a wait in progress ends; no row is being added
   // meanwhile.
   std::lock_guard<std::recursive_mutex> lock(MsgLock);
   if (Channel) Channel->SetStopRequest(true);
+}
+
+void TMainForm::InstallReplyHandler() {
+  Inbox = std::make_shared<TInbox>();
+  Inbox->Form = this;
+  if (!Channel) return;
+  // Runs on the sending thread: it copies what the display needs and touches no widget.
+  Channel->SetReplyHandler([inbox = Inbox](const TKvFrame& sent, const TKvFrame& reply, const TFrameBody& body,
+                                           const std::string&, int) {
+    TReplyInput input{body, sent.DltFrame.ViaCollector, sent.Tick, reply.Tick};
+    inbox->Post([input](TMainForm& form) { form.ShowReply(input); });
+  });
+}
+
+void TMainForm::InstallLogObserver() {
+  if (!Logger) return;
+  LogPageOwner = this;
+  // Runs on whatever thread writes the entry, under the log's lock.
+  Logger->SetObserver([inbox = Inbox](const TLogEntry& entry) {
+    inbox->Post([entry](TMainForm& form) { form.AddLogRow(entry); });
+  });
 }
 
 void TMainForm::FormCreate() {
@@ -171,12 +264,9 @@ void TMainForm::BuildCommandPanel() {
   bbtSend = new QPushButton(U(Txt::BtnSend), gbCommand);
   bbtCls = new QPushButton(U(Txt::BtnClear), gbCommand);
   for (QPushButton* b : {bbtDS, bbtRT, btnInterrupt, bbtExit, bbtSend, bbtCls}) b->setMinimumWidth(96);
-  // Sending comes with the send cycle; until then Send stays disabled.
+  // Send is enabled by the timer once a frame can be built.
   bbtSend->setEnabled(false);
   connect(bbtExit, &QPushButton::clicked, this, &QWidget::close);
-
-  for (TFilterEdit* edit : {edtID, edtLen, edtDS, edtData, edtFrame})
-    connect(edit, &QLineEdit::returnPressed, this, &TMainForm::EnterSends);
 
   auto label = [this](const char* text) { return new QLabel(U(text), gbCommand); };
   auto* grid = new QGridLayout(gbCommand);
@@ -228,7 +318,7 @@ void TMainForm::BuildPages() {
   pgcMain->addTab(dxTLMsg, U(Txt::PageMsg));
   pgcMain->addTab(dxTLLog, U(Txt::PageLog));
 
-  // One pop-up menu for both grids; its operations come with the message grid's handling.
+  // One pop-up menu for both grids.
   pmGrid = new QMenu(this);
   miDelLog = pmGrid->addAction(U(Txt::MenuDelete));
   miClsLog = pmGrid->addAction(U(Txt::MenuEmpty));
@@ -290,6 +380,7 @@ void TMainForm::PrepareWindow() {
   WriteCommandFields(fields);
   if (!RouteTable) RouteTable = std::make_unique<TRouteTable>(7);
   Timer->start();
+  TimerTimer();  // the first preview at once, not half a second later
 }
 
 void TMainForm::ShowOperatorAndPort() {
@@ -310,13 +401,6 @@ void TMainForm::NAboutClick() {
   about.exec();
 }
 
-void TMainForm::TimerTimer() {
-  // The preview of the frame to send runs here with the send cycle.
-}
-
-void TMainForm::EnterSends() {
-  if (bbtSend->isEnabled()) bbtSend->click();
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -376,4 +460,259 @@ void TMainForm::NChannelCommClick() {
   if (!ParamForm) return;
   auto form = std::make_unique<TCommandForm>(*ParamForm, this);
   form->exec();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void TMainForm::ConnectHandlers() {
+  connect(bbtSend, &QPushButton::clicked, this, &TMainForm::bbtSendClick);
+  connect(btnInterrupt, &QPushButton::clicked, this, &TMainForm::btnInterruptClick);
+  connect(bbtCls, &QPushButton::clicked, this, &TMainForm::miClsLogClick);
+  connect(miDelLog, &QAction::triggered, this, &TMainForm::miDelLogClick);
+  connect(miClsLog, &QAction::triggered, this, &TMainForm::miClsLogClick);
+  connect(N2, &QAction::triggered, this, &TMainForm::N2Click);
+  connect(dxTLMsg, &QTreeWidget::itemClicked, this, &TMainForm::dxTLMsgClick);
+  connect(edtDS, &QLineEdit::textChanged, this, &TMainForm::edtDSChange);
+  // The list is open from its drop-down until it closes or its selection changes.
+  connect(cmbCtrl, &QComboBox::currentIndexChanged, this, [this] { CtrlListOpen = false; });
+  cmbCtrl->view()->installEventFilter(this);
+  // Enter in these fields presses Send.
+  for (QWidget* field : std::initializer_list<QWidget*>{edtID, cmbCtrl, edtLen, edtDS, edtData, edtFrame})
+    field->installEventFilter(this);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cmbCtrl->view()) {
+    if (event->type() == QEvent::Show) CtrlListOpen = true;
+    if (event->type() == QEvent::Hide) CtrlListOpen = false;
+    return false;
+  }
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      // Sends only while Send is enabled; the key never reaches the field either way.
+      if (bbtSend->isEnabled()) bbtSendClick();
+      return true;
+    }
+  }
+  return TBaseForm<QMainWindow>::eventFilter(watched, event);
+}
+
+void TMainForm::edtDSChange() {
+  TCommandFields fields = ReadCommandFields();
+  std::string hint = fields.edtDS.Hint;
+  IdentifierChanged(fields.edtDS.Text, GetCtrlItem(fields), CurIdentifier, hint);
+  edtDS->setToolTip(QString::fromStdString(hint));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The send cycle
+
+TMeterParams TMainForm::MeterParams() const {
+  TMeterParams params;
+  params.Psw = Param.Psw;
+  params.Operator = Param.Operator;
+  params.UseCollector = Param.UseCollector;
+  params.Collector = Param.Collector;
+  return params;
+}
+
+TRouteTable& TMainForm::Route() {
+  if (!RouteTable) RouteTable = std::make_unique<TRouteTable>(7);
+  return *RouteTable;
+}
+
+void TMainForm::TimerTimer() {
+  if (edtID->text().isEmpty())
+    ShowFrameModeState();
+  else
+    ShowComposedModeState();
+}
+
+bool TMainForm::CheckFrameText() const { return ::CheckFrameText(edtFrame->text().toStdString()); }
+
+void TMainForm::ShowFrameModeState() {
+  FrameMode = true;
+  const bool wellFormed = CheckFrameText();
+  bbtSend->setEnabled(wellFormed);
+  edtFrame->setToolTip(wellFormed ? QString() : QString::fromStdString(FrameFormatHint()));
+  for (QWidget* w : std::initializer_list<QWidget*>{cmbCtrl, edtLen, edtDS, edtData, bbtDS, bbtRT})
+    w->setEnabled(false);
+}
+
+void TMainForm::ShowComposedModeState() {
+  FrameMode = false;
+  cmbCtrl->setEnabled(true);
+  edtFrame->setToolTip(QString());
+  if (CtrlListOpen) return;  // the preview, the length and Send keep their state
+  QString preview;
+  const bool built = BuildFramePreview(preview);
+  if (edtFrame->text() != preview) edtFrame->setText(preview);
+  bbtSend->setEnabled(built);
+}
+
+bool TMainForm::BuildFramePreview(QString& text) {
+  TCommandFields fields = ReadCommandFields();
+  TDltFrame frame;
+  std::string preview;
+  const TPreamble preamble = Param.GetPreamble();
+  const bool built = ComposeCommand(fields, CurIdentifier, MeterParams(), Route(), frame) &&
+                     PackedPreview(frame, {preamble.UseLC, preamble.LC, preamble.LCCount}, preview);
+  WriteCommandFields(fields);
+  text = built ? QString::fromStdString(preview) : QString();
+  return built;
+}
+
+void TMainForm::bbtSendClick() {
+  // The mode, the preview and Send's state are brought up to date first, so Send acts on the
+  // fields as they stand now and the sent row shows exactly what goes on the line.
+  TimerTimer();
+  if (!bbtSend->isEnabled() || !Channel) return;
+  ClearReplyPanes();
+  if (FrameMode)
+    SendTypedFrame();
+  else
+    SendComposedCommand();
+}
+
+void TMainForm::SendComposedCommand() {
+  TCommandFields fields = ReadCommandFields();
+  TDltFrame frame;
+  if (!ComposeCommand(fields, CurIdentifier, MeterParams(), Route(), frame)) return;
+  WriteCommandFields(fields);
+  if (ReplyTimeoutSec > 0) frame.TimeoutSec = ReplyTimeoutSec;
+  std::string error;
+  Channel->Send(frame.Address, frame, frame.DataField, error);
+  const TDateTime now = Now();
+  AddMessage(SentRow(FuncText(frame.CtrlCode), edtFrame->text().toStdString(), now, error));
+  if (frame.NoReply) AddMessage(NoReplyRow(frame.CmdName, now, error));
+}
+
+void TMainForm::SendTypedFrame() {
+  const std::vector<uint8_t> bytes = TypedFrameBytes(edtFrame->text().toStdString());
+  const int count = static_cast<int>(bytes.size());
+  auto buffer = std::make_unique<uint8_t[]>(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), buffer.get());
+  TDltFrame command = TypedFrameCommand();
+  if (ReplyTimeoutSec > 0) command.TimeoutSec = ReplyTimeoutSec;
+  std::string error;
+  Channel->SendRaw(buffer, count, command, error);  // a refused buffer stays ours
+  AddMessage(SentRow(std::string(), TStringUtil::BytesToHexSpaced(bytes.data(), count), Now(), error));
+}
+
+void TMainForm::btnInterruptClick() {
+  if (Channel) Channel->SetStopRequest(true);
+}
+
+void TMainForm::ClearReplyPanes() {
+  for (QLabel* pane : {sbData, sbUseTime, sbIsLastFrame, sbErrHint, sbSEQ}) pane->clear();
+  sbData->setToolTip(QString());
+}
+
+void TMainForm::ShowReply(const TReplyInput& reply) {
+  const TReplyView view = ViewReply(reply, Now());
+  ClearReplyPanes();
+  WriteReplyPanes(view);
+  QTreeWidgetItem* row = AddMessage(view.Row);
+  SetReplyTip(row, QString::fromStdString(view.Tip));
+}
+
+void TMainForm::WriteReplyPanes(const TReplyView& view) {
+  sbData->setText(QString::fromStdString(view.Data));
+  sbUseTime->setText(QString::fromStdString(view.UseTime));
+  sbErrHint->setText(QString::fromStdString(view.ErrHint));
+  sbIsLastFrame->setText(QString::fromStdString(view.IsLastFrame));
+  sbSEQ->setText(QString::fromStdString(view.SEQ));
+}
+
+// The one place where a reply's tool tip goes: every cell of its row and the value pane.
+void TMainForm::SetReplyTip(QTreeWidgetItem* row, const QString& tip) {
+  for (int column = 0; column < dxTLMsg->columnCount(); ++column) row->setToolTip(column, tip);
+  sbData->setToolTip(tip);
+}
+
+QTreeWidgetItem* TMainForm::AddMessage(const TComMsg& msg) {
+  std::lock_guard<std::recursive_mutex> lock(MsgLock);
+  if (GridMustEmpty(dxTLMsg->topLevelItemCount())) dxTLMsg->clear();
+  const QStringList cells = {QString::fromStdString(msg.Flag), QString::fromStdString(msg.Func),
+                             QString::fromStdString(msg.Content), QString::fromStdString(DateTimeText(msg.Time)),
+                             QString::fromStdString(msg.Succ)};
+  auto* row = new QTreeWidgetItem(dxTLMsg, cells);
+  dxTLMsg->setCurrentItem(row);
+  dxTLMsg->scrollToItem(row);
+  if (pgcMain->currentWidget() != dxTLMsg) pgcMain->setCurrentWidget(dxTLMsg);
+  return row;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Grids
+
+void TMainForm::dxTLMsgClick() {
+  if (!FrameMode) return;
+  const QTreeWidgetItem* row = dxTLMsg->currentItem();
+  if (!row) return;
+  TComMsg msg;
+  msg.Flag = row->text(0).toStdString();
+  msg.Content = row->text(2).toStdString();
+  std::string frame;
+  if (RowFrameForEditing(msg, frame)) edtFrame->setText(QString::fromStdString(frame));
+}
+
+QTreeWidget* TMainForm::ActiveGrid() const { return pgcMain->currentWidget() == dxTLLog ? dxTLLog : dxTLMsg; }
+
+void TMainForm::miDelLogClick() {
+  std::lock_guard<std::recursive_mutex> lock(MsgLock);
+  delete ActiveGrid()->currentItem();  // the focused row only, however many are selected
+}
+
+void TMainForm::miClsLogClick() {
+  std::lock_guard<std::recursive_mutex> lock(MsgLock);
+  ActiveGrid()->clear();
+}
+
+QString TMainForm::AskSaveFileName() {
+  QFileDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("SaveDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("log"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  // The folder of the last save, at first the home folder.
+  dialog.setDirectory(LastSaveFolder.isEmpty() ? QDir::homePath() : LastSaveFolder);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  const QString path = dialog.selectedFiles().first();
+  LastSaveFolder = QFileInfo(path).absolutePath();
+  return path;
+}
+
+void TMainForm::N2Click() {
+  const QString path = AskSaveFileName();
+  if (path.isEmpty()) return;
+  std::string error;
+  bool saved;
+  {
+    std::lock_guard<std::recursive_mutex> lock(MsgLock);
+    std::vector<TMessageCells> rows;
+    rows.reserve(static_cast<size_t>(dxTLMsg->topLevelItemCount()));
+    for (int i = 0; i < dxTLMsg->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = dxTLMsg->topLevelItem(i);
+      TMessageCells cells;
+      for (int c = 0; c < 5; ++c) cells[static_cast<size_t>(c)] = item->text(c).toStdString();
+      rows.push_back(std::move(cells));
+    }
+    saved = SaveMessageFile(path.toStdString(), rows, error);
+  }
+  if (!saved) ShowPrompt(QString::fromStdString(error));
+}
+
+void TMainForm::AddLogRow(const TLogEntry& entry) {
+  if (GridMustEmpty(dxTLLog->topLevelItemCount())) dxTLLog->clear();
+  // The newest entry is kept in view while the user has not scrolled up from the bottom.
+  const QScrollBar* bar = dxTLLog->verticalScrollBar();
+  const bool following = bar->value() == bar->maximum();
+  // The time of day in the narrow column, the whole date and time in its tool tip.
+  const QString when = QString::fromStdString(entry.Time);
+  auto* row = new QTreeWidgetItem(dxTLLog, {when.mid(11), QString::fromStdString(entry.Content())});
+  row->setToolTip(0, when);
+  if (following) dxTLLog->scrollToItem(row);
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The main window: the command panel, the message and log grids, the status bar, and the life
 // cycle from the first show (the parameter dialog, then the window's preparation) to destruction
-// (the channel told to stop).
+// (the channel told to stop). Its send cycle: every 500 ms the frame Send would transmit is
+// composed and shown; Send hands it to the channel and adds the sent row; each reply arrives from
+// the sending thread as a queued call and is shown on this window's thread, in the order of the
+// exchanges. The rules behind each step live in protocol/SendCycle and protocol/ReplyView.
 #include <QDateTime>
 #include <QMainWindow>
 #include <memory>
@@ -9,6 +12,7 @@
 
 #include "protocol/Compose.h"
 #include "protocol/DLT.h"
+#include "protocol/ReplyView.h"
 #include "ui/BaseFrm.h"
 
 class QAction;
@@ -21,10 +25,12 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TChannel;
 class TDltParam;
 class TFilterEdit;
 class TParamForm;
+struct TLogEntry;
 
 class TMainForm : public TBaseForm<QMainWindow> {
   Q_OBJECT
@@ -44,6 +50,8 @@ class TMainForm : public TBaseForm<QMainWindow> {
   QDateTime StartTime;
   TIdentifierDlt CurIdentifier;
   std::unique_ptr<TRouteTable> RouteTable;  // the application's relay route table
+  // When above 0, replaces every command's own reply timeout (seconds); for diagnostics and tests.
+  int ReplyTimeoutSec = 0;
 
   // Tool bar and menus
   QToolButton* tbParam = nullptr;
@@ -102,10 +110,30 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void NBaseParamClick();
   void NAboutClick();
   void NChannelCommClick();  // a new command window, shown modally, freed when it closes
+
+  // The send cycle.
   void TimerTimer();
+  bool CheckFrameText() const;
+  bool BuildFramePreview(QString& text);
+  void bbtSendClick();
+  void btnInterruptClick();
+  // Shows one reply: runs on this window's thread (the sending thread queues it here).
+  void ShowReply(const TReplyInput& reply);
+  // Appends a row to the message grid under MsgLock; returns it.
+  QTreeWidgetItem* AddMessage(const TComMsg& msg);
+  void ClearReplyPanes();
+  // Grids: row reuse, delete, clear, save; the log page.
+  void dxTLMsgClick();
+  void miDelLogClick();
+  void miClsLogClick();
+  void N2Click();
+  void AddLogRow(const TLogEntry& entry);
+  // Fields.
+  void edtDSChange();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormCreate();
@@ -116,9 +144,28 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void BuildPages();
   void BuildStatusBar();
   void UpdateClock();
-  void EnterSends();
+  void ConnectHandlers();
+  void InstallReplyHandler();
+  void InstallLogObserver();
+  // TimerTimer's two ways.
+  void ShowFrameModeState();
+  void ShowComposedModeState();
+  // bbtSendClick's two ways.
+  void SendComposedCommand();
+  void SendTypedFrame();
+  void WriteReplyPanes(const TReplyView& view);
+  void SetReplyTip(QTreeWidgetItem* row, const QString& tip);
+  TMeterParams MeterParams() const;
+  TRouteTable& Route();
+  QTreeWidget* ActiveGrid() const;
+  QString AskSaveFileName();
 
   TDltParam& Param;
   TChannel* Channel = nullptr;
   bool Shown = false;
+  QString LastSaveFolder;
+  // Where the sending thread and the log post their work for this window; emptied when the
+  // window goes, so nothing is posted to it afterwards.
+  struct TInbox;
+  std::shared_ptr<TInbox> Inbox;
 };

@@ -229,3 +229,22 @@ TEST_F(LogTest, EntriesFromTwoThreadsStayWhole) {
   EXPECT_EQ(next[0], perThread);
   EXPECT_EQ(next[1], perThread);
 }
+
+// A live view of the log sees each written entry once, in the order of the file; entries the
+// type mask drops and blank messages are not seen; after removal nothing is.
+TEST_F(LogTest, ObserverSeesWrittenEntriesInOrder) {
+  WriteBytes(Dir / "logtype.ini", "[LOG]\r\nLogContent=2\r\n");
+  std::vector<TLogEntry> seen;
+  TLog log(Dir.path(), Clock());
+  log.SetObserver([&seen](const TLogEntry& entry) { seen.push_back(entry); });
+  log.WriteLog(ltDebug, kSendSource, kFrameSentPrefix + "01");
+  log.WriteLog(ltError, "TChannel.DoDealFrame", "dropped by the mask");
+  log.WriteLog(ltDebug, kSendSource, "  ");
+  log.WriteLog(ltDebug, "TFrameRecvThread.Execute", "02");
+  log.SetObserver(nullptr);
+  log.WriteLog(ltDebug, kSendSource, "03");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].Time, "2026-12-08 13:05:26");
+  EXPECT_EQ(seen[0].Content(), kSendSource + kLabelDebug + " " + kFrameSentPrefix + "01");
+  EXPECT_EQ(seen[1].Content(), "TFrameRecvThread.Execute" + kLabelDebug + " 02");
+}
