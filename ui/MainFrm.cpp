@@ -36,10 +36,14 @@
 #include "services/MessageFile.h"
 #include "services/SingletonUnit.h"
 #include "ui/About.h"
+#include "ui/AddTAFrm.h"
+#include "ui/AddTSFrm.h"
 #include "ui/CommandFrm.h"
 #include "ui/Controls.h"
+#include "ui/IdentifierDlt.h"
 #include "ui/ParamFrm.h"
 #include "ui/Prompt.h"
+#include "ui/RelaySetting.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -474,6 +478,10 @@ void TMainForm::ConnectHandlers() {
   connect(N2, &QAction::triggered, this, &TMainForm::N2Click);
   connect(dxTLMsg, &QTreeWidget::itemClicked, this, &TMainForm::dxTLMsgClick);
   connect(edtDS, &QLineEdit::textChanged, this, &TMainForm::edtDSChange);
+  connect(edtDS, &TFilterEdit::doubleClicked, this, &TMainForm::bbtDSClick);
+  connect(bbtDS, &QPushButton::clicked, this, &TMainForm::bbtDSClick);
+  connect(edtData, &TFilterEdit::doubleClicked, this, &TMainForm::edtDataDblClick);
+  connect(bbtRT, &QPushButton::clicked, this, &TMainForm::bbtRTClick);
   // The list is open from its drop-down until it closes or its selection changes.
   connect(cmbCtrl, &QComboBox::currentIndexChanged, this, [this] { CtrlListOpen = false; });
   cmbCtrl->view()->installEventFilter(this);
@@ -504,6 +512,36 @@ void TMainForm::edtDSChange() {
   std::string hint = fields.edtDS.Hint;
   IdentifierChanged(fields.edtDS.Text, GetCtrlItem(fields), CurIdentifier, hint);
   edtDS->setToolTip(QString::fromStdString(hint));
+}
+
+void TMainForm::bbtDSClick() {
+  if (!IdentifierDltForm || !edtDS->isEnabled()) return;
+  CurIdentifier.Access = GetCtrlItem(ReadCommandFields()).DIAccess;
+  IdentifierDltForm->GivenIdentifier = CurIdentifier;
+  if (IdentifierDltForm->exec() != QDialog::Accepted) return;
+  CurIdentifier = IdentifierDltForm->PickedIdentifier;
+  edtDS->setText(QString::fromStdString(CurIdentifier.DI));  // looks the identifier up again
+  edtDS->setToolTip(QString::fromStdString(CurIdentifier.Description));
+  edtData->clear();
+}
+
+void TMainForm::edtDataDblClick() {
+  const TTableEditor which = TableEditorFor(GetCtrlItem(ReadCommandFields()).Code, edtData->isEnabled(),
+                                            edtDS->text().toStdString());
+  if (which == TTableEditor::None) return;
+  std::unique_ptr<TTariffForm> editor;
+  if (which == TTableEditor::Zones)
+    editor = std::make_unique<TAddTAForm>(this);
+  else
+    editor = std::make_unique<TAddTSForm>(this);
+  editor->TableText = edtData->text();
+  if (editor->exec() == QDialog::Accepted) edtData->setText(editor->TableText);
+}
+
+void TMainForm::bbtRTClick() {
+  TRouteTableForm dialog(Route(), this);  // only OK changes the table
+  if (dialog.exec() != QDialog::Accepted) return;
+  sbRT->setText(QString::fromStdString(RelayPaneText(Route())));
 }
 
 // ---------------------------------------------------------------------------------------------

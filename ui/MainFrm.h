@@ -128,8 +128,11 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void miClsLogClick();
   void N2Click();
   void AddLogRow(const TLogEntry& entry);
-  // Fields.
+  // Fields and the dialogs they open.
   void edtDSChange();
+  void bbtDSClick();
+  void edtDataDblClick();
+  void bbtRTClick();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -7,7 +7,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -29,9 +31,13 @@
 #include "services/SingletonUnit.h"
 #include "services/TextCodec.h"
 #include "sim/VirtualMeter.h"
+#include "ui/AddTAFrm.h"
+#include "ui/AddTSFrm.h"
 #include "ui/Controls.h"
+#include "ui/IdentifierDlt.h"
 #include "ui/MainFrm.h"
 #include "ui/Prompt.h"
+#include "ui/RelaySetting.h"
 
 namespace {
 
@@ -499,4 +505,67 @@ TEST_F(SendCycleTest, ClosingDuringAWaitEndsIt) {
   Main->close();
   Main.reset();
   EXPECT_TRUE(WaitFor([&] { return !Channel->Busy(); }, 2000));
+}
+
+// The dialogs the fields open: the identifier picker, the table editors by identifier, and the
+// relay dialog with the relay pane.
+TEST_F(SendCycleTest, DialogsOpenedFromTheFields) {
+  TIdentifierDltForm picker;
+  IdentifierDltForm = &picker;
+  Compose(kMeter, 0x11, kEnergy, "");
+  Main->edtData->setText(QStringLiteral("12"));
+  std::string picked;
+  {
+    TModalAnswer answer([&](QWidget* modal) {
+      ASSERT_EQ(modal, &picker);
+      picker.lbxEnergy->setCurrentRow(1);
+      picker.lbxEnergyClick();
+      picker.bbtSelect->click();
+    });
+    QTest::mouseDClick(Main->edtDS, Qt::LeftButton);
+    ASSERT_TRUE(answer.Fired());
+  }
+  IdentifierDltForm = nullptr;
+  EXPECT_EQ(Main->edtDS->text().toStdString(), picker.PickedIdentifier.DI);
+  EXPECT_EQ(Main->CurIdentifier.DI, picker.PickedIdentifier.DI);
+  EXPECT_EQ(Main->edtDS->toolTip().toStdString(), picker.PickedIdentifier.Description);
+  EXPECT_TRUE(Main->edtData->text().isEmpty());
+
+  // The editors: time segments for 04010003, none for 04010009 or for a read.
+  const struct {
+    int Code;
+    const char* DS;
+    const char* Editor;
+  } editors[] = {{0x14, "04010003", "TAddTSForm"}, {0x14, "04020000", "TAddTAForm"},
+                 {0x14, "04010009", ""}, {0x11, "04010003", ""}};
+  for (const auto& e : editors) {
+    Compose(kMeter, e.Code, e.DS);
+    QString opened;
+    TModalAnswer answer([&](QWidget* modal) {
+      opened = QString::fromLatin1(modal->metaObject()->className());
+      static_cast<QDialog*>(modal)->reject();
+    });
+    Main->edtDataDblClick();
+    EXPECT_EQ(opened, QString::fromLatin1(e.Editor)) << e.DS;
+  }
+
+  // The relay dialog: three relays switched on, then off.
+  for (bool on : {true, false}) {
+    TModalAnswer answer([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TRouteTableForm*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      for (const char* relay : {"111111111111", "222222222222", "333333333333"}) {
+        if (!on) break;
+        dialog->RouteAddress->setText(QString::fromLatin1(relay));
+        dialog->btnAddNode->click();
+      }
+      dialog->cbxStartRT->setChecked(on);
+      dialog->btnOK->click();
+    });
+    Compose(kMeter, 0x11, kEnergy);
+    Main->bbtRT->click();
+    ASSERT_TRUE(answer.Fired());
+    EXPECT_EQ(Main->sbRT->text().toStdString(), on ? RelayPaneText(*Main->RouteTable) : std::string());
+    EXPECT_EQ(Main->sbRT->text().contains(QLatin1Char('3')), on);
+  }
 }
