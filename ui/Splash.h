@@ -13,6 +13,11 @@ class TSplashForm : public TBaseForm<QWidget> {
   explicit TSplashForm(QWidget* parent = nullptr);
   QLabel* lbText = nullptr;
 
+  // Shows the window and paints its text before returning, so that it reads while start-up goes
+  // on without an event loop. Under a window manager the window is mapped only after a round
+  // trip, and a paint before that is lost: wait (at most two seconds) until it is on screen.
+  void ShowAndPaint();
+
  protected:
   void showEvent(QShowEvent* event) override;
 };

@@ -257,8 +257,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   step(TStartStep::AppInitialised);
   // 6. The splash window, painted at once.
   auto splash = std::make_unique<TSplashForm>();
-  splash->show();
-  splash->repaint();
+  splash->ShowAndPaint();
   QApplication::processEvents();
   step(TStartStep::SplashShown);
   // 7. Date and time formats of the whole process.
