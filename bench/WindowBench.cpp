@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -57,8 +58,9 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
+// Runs the event loop until `done` holds, sleeping while there is nothing to do.
 void Pump(const std::function<bool()>& done) {
-  while (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  while (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 struct TRig {
@@ -191,7 +193,9 @@ void Idle(int seconds) {
   QElapsedTimer wall;
   wall.start();
   const double cpu0 = CpuSeconds();
-  while (wall.elapsed() < seconds * 1000LL) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  QEventLoop loop;
+  QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+  loop.exec();
   const double cpu = CpuSeconds() - cpu0;
   std::printf("idle window, port open, %d s: CPU %.3f s = %.3f %% of one core\n", seconds, cpu,
               100.0 * cpu / (wall.elapsed() / 1000.0));
