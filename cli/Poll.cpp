@@ -48,7 +48,7 @@ const char kHelp[] =
     "  --di-file FILE    identifiers from a file, one per line; blank lines and text after #\n"
     "                    are ignored\n"
     "  --interval SEC    a round starts every SEC seconds (default 1; decimals allowed; 0: the\n"
-    "                    next round starts as soon as one ends)\n"
+    "                    next round starts as soon as one ends; at most 86400)\n"
     "  --count N         stop after N rounds\n"
     "  --duration TIME   stop after TIME: seconds, or a number with s, m or h (90, 15m, 2h)\n"
     "  --csv FILE        write the rows to FILE instead of standard output\n"
@@ -199,12 +199,13 @@ int ParsePlan(const std::vector<std::string>& rawArgs, TPollPlan& plan) {
   if (plan.Port.empty()) return Bad("--port is required");
   if (!opts.Has("--address")) return Bad("--address is required (repeat it for several meters)");
   plan.Verbose = opts.Has("--verbose");
-  if (opts.Has("--interval") && !ParseSeconds(opts.Get("--interval"), false, plan.IntervalSec))
-    return Bad("--interval '" + opts.Get("--interval") + "' is not a number of seconds (0 or more)");
+  if (opts.Has("--interval") && (!ParseSeconds(opts.Get("--interval"), false, plan.IntervalSec) || plan.IntervalSec > 86400))
+    return Bad("--interval '" + opts.Get("--interval") + "' is not a number of seconds from 0 to 86400");
   if (opts.Has("--count") && !ParseWhole(opts.Get("--count"), 1, 1000000000000LL, plan.Rounds))
     return Bad("--count '" + opts.Get("--count") + "' is not a number of rounds from 1");
-  if (opts.Has("--duration") && (!ParseSeconds(opts.Get("--duration"), true, plan.DurationSec) || plan.DurationSec <= 0))
-    return Bad("--duration '" + opts.Get("--duration") + "' is not a time such as 90, 90s, 15m or 2h");
+  if (opts.Has("--duration") &&
+      (!ParseSeconds(opts.Get("--duration"), true, plan.DurationSec) || plan.DurationSec <= 0 || plan.DurationSec > 1e8))
+    return Bad("--duration '" + opts.Get("--duration") + "' is not a time such as 90, 90s, 15m or 2h (at most 1e8 s)");
   long long timeout = 2;
   if (opts.Has("--timeout") && !ParseWhole(opts.Get("--timeout"), 0, 3600, timeout))
     return Bad("--timeout '" + opts.Get("--timeout") + "' is not a number of seconds from 0 to 3600");

@@ -678,7 +678,7 @@ TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) 
     } else {
       const size_t size = static_cast<size_t>(EntrySize(fields));
       std::vector<std::string> labels;
-      if (data.size() % size != 0 || !EntryLabels(row->Entries, data.size() / size, labels)) {
+      if (size == 0 || data.size() % size != 0 || !EntryLabels(row->Entries, data.size() / size, labels)) {
         return Failed(as + ": " + std::to_string(data.size()) + " bytes, " + ExpectedCount(row->Entries, static_cast<int>(size)));
       }
       for (size_t i = 0; i < labels.size(); ++i) {
