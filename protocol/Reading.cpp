@@ -716,6 +716,14 @@ std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data) 
   return Upper(di) + (name.empty() ? "" : " " + name) + ": " + FormatReading(di, data).Text;
 }
 
+std::string ReplyReadingTip(const TFrameBody& body) {
+  if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return "";
+  std::string di;
+  for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
+  const std::string name = IdentifierName(di);
+  return Upper(di) + (name.empty() ? "" : " " + name) + ": " + ReplyReading(body).Text;
+}
+
 bool ParseReading(const std::string& di, const std::string& text, std::vector<uint8_t>& data, std::string& error) {
   data.clear();
   const TReadingFormat* row = FindReadingFormat(di);

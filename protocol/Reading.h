@@ -63,6 +63,8 @@ TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data);
 TReading ReplyReading(const TFrameBody& body);
 // What a tool tip shows for a read reply: "DI name: reading".
 std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data);
+// The same for a decoded frame: the tip of a normal 11H reply from the meter; empty for others.
+std::string ReplyReadingTip(const TFrameBody& body);
 
 // The inverse of FormatReading: the data bytes (wire order) of a reading typed in its own form
 // ("1234.56", "1234.56 kWh", "-1.234", "2026-12-09", "10:15:00", "1.2345 kW, 2026-12-09 10:15",

@@ -4,6 +4,7 @@
 
 #include "protocol/DLT.h"
 #include "protocol/PublicFunc.h"
+#include "protocol/Reading.h"
 #include "protocol/StringUtil.h"
 #include "protocol/SendCycle.h"
 
@@ -91,6 +92,7 @@ TReplyView ViewReply(const TReplyInput& reply, TDateTime now) {
     body.Len -= 6;
   }
   if (!body.LastFrame) view.IsLastFrame = ReplyTexts::MoreFrames;
+  view.Tip = ReplyReadingTip(body);  // identifier, name and reading of a read reply
   if (body.Normal)
     DecodeNormal(body, view);
   else

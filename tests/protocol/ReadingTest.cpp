@@ -155,6 +155,14 @@ TEST(Reading, EveryCatalogueEntryHasALayoutOfItsLength) {
   EXPECT_EQ(IdentifierName("00010000"), "(当前)正向有功总电量");
   EXPECT_EQ(IdentifierName("02800002"), "电网频率");
   EXPECT_EQ(ReadingTip("02010100", {0x01, 0x22}), "02010100 A相电压: 220.1 V");
+  TFrameBody reply;  // a normal 11H reply: identifier 00010000 in wire order, then 1234.56
+  reply.Dir = 1;
+  reply.Normal = reply.LastFrame = true;
+  reply.FuncCode = 0x11;
+  reply.Data = "0000010056341200";
+  EXPECT_EQ(ReplyReadingTip(reply), "00010000 (当前)正向有功总电量: 1234.56 kWh");
+  reply.Normal = false;
+  EXPECT_EQ(ReplyReadingTip(reply), "");
 }
 
 TEST(Reading, AReadingTypedInItsOwnFormGivesItsBytes) {

@@ -25,6 +25,7 @@
 #include "protocol/Compose.h"
 #include "protocol/DLT.h"
 #include "protocol/ExpectedFrame.h"
+#include "protocol/Reading.h"
 #include "protocol/ReplyView.h"
 #include "protocol/SendCycle.h"
 #include "services/Log.h"
@@ -170,6 +171,11 @@ TEST_F(SendCycleTest, NormalReadShowsRowsValueRoundTripAndLogPage) {
   EXPECT_EQ(Row(1)[4], Q(ReplyTexts::Success));
   EXPECT_LE(qAbs(QDateTime::fromString(Row(1)[3], QStringLiteral("yyyy-MM-dd hh:mm:ss")).secsTo(QDateTime::currentDateTime())), 2);
   EXPECT_EQ(Main->sbData->text(), QString::fromLatin1(kEnergyValue));
+  // The tool tip of the value pane and of the received row: identifier, name and reading.
+  const QString tip = QString::fromStdString(ReadingTip(kEnergy, {0x56, 0x34, 0x12, 0x00}));
+  EXPECT_EQ(Main->sbData->toolTip(), tip);
+  EXPECT_EQ(Main->dxTLMsg->topLevelItem(1)->toolTip(2), tip);
+  EXPECT_TRUE(tip.endsWith(QStringLiteral(": 1234.56 kWh"))) << tip.toStdString();
   const double seconds = Main->sbUseTime->text().chopped(1).toDouble();
   EXPECT_LT(seconds, 1.0) << Main->sbUseTime->text().toStdString();
   EXPECT_EQ(Main->dxTLMsg->currentItem(), Main->dxTLMsg->topLevelItem(1));
