@@ -5,6 +5,7 @@
 //           that of a bare client (write the request, read the reply, nothing else) on the
 //           same meter
 //   cpu     processor time of the poll process per exchange (less sensitive to a busy machine)
+// Every figure is the best of three runs.
 // Usage: bench_PollBench [EXCHANGES] (default 20000). Not run by ctest.
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -100,11 +102,21 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string port = meter.PortPath();
-  std::string shortRun, longRun;
-  double cpuShort = 0, cpuLong = 0;
-  const double tShort = TimePoll(port, count / 10, shortRun, cpuShort);
-  const double tLong = TimePoll(port, count, longRun, cpuLong);
-  const double bare = TimeBareClient(port, count);
+  std::string longRun;
+  // Each figure is the best of three runs: on a shared machine the other processes only add.
+  double cpuShort = 1e9, cpuLong = 1e9, tShort = 1e9, tLong = 1e9, bare = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    std::string summary;
+    double cpu = 0;
+    const double s = TimePoll(port, count / 10, summary, cpu);
+    if (s < 0) tShort = -1;
+    if (s >= 0 && tShort >= 0 && s < tShort) tShort = s, cpuShort = cpu;
+    const double l = TimePoll(port, count, summary, cpu);
+    if (l < 0) tLong = -1;
+    if (l >= 0 && tLong >= 0 && l < tLong) tLong = l, cpuLong = cpu, longRun = summary;
+    const double b = TimeBareClient(port, count);
+    bare = b < 0 || bare < 0 ? -1 : std::min(bare, b);
+  }
   if (tShort < 0 || tLong < 0 || bare < 0) {
     std::fprintf(stderr, "a run failed\n");
     return 1;
