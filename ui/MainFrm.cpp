@@ -26,6 +26,7 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <algorithm>
 #include <atomic>
 
 #include "comm/Channel.h"
@@ -309,6 +310,9 @@ void TMainForm::BuildPages() {
                       U(Txt::ColMsgSucc)},
                      {40, 43, 346, 120, 20});
   dxTLMsg->setObjectName(QStringLiteral("dxTLMsg"));
+  // 40 pixels were measured for a smaller font; the flag ("发送→", "接收←") must stay readable.
+  const int flagWidth = dxTLMsg->fontMetrics().horizontalAdvance(QString::fromUtf8(SendTexts::FlagReceived)) + 12;
+  dxTLMsg->setColumnWidth(0, std::max(40, flagWidth));
   // The columns keep their order; only the content column is resized by the user. The outcome
   // column, the last, takes the width left over so that its messages can be read.
   QHeaderView* msgHeader = dxTLMsg->header();

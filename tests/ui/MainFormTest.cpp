@@ -133,7 +133,10 @@ TEST_F(MainFormTest, PagesGridsAndStatusPanes) {
   EXPECT_EQ(Captions(Main->dxTLMsg), QStringList({U(Txt::ColMsgFlag), U(Txt::ColMsgFunc), U(Txt::ColMsgContent),
                                                    U(Txt::ColMsgTime), U(Txt::ColMsgSucc)}));
   const int msgWidths[] = {40, 43, 346, 120};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Main->dxTLMsg->columnWidth(i), msgWidths[i]) << i;
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(Main->dxTLMsg->columnWidth(i), msgWidths[i]) << i;
+  // The flag column is never narrower than laid out, and wide enough to show a whole flag.
+  EXPECT_GE(Main->dxTLMsg->columnWidth(0), msgWidths[0]);
+  EXPECT_GT(Main->dxTLMsg->columnWidth(0), Main->dxTLMsg->fontMetrics().horizontalAdvance(QStringLiteral("接收←")));
   EXPECT_FALSE(Main->dxTLMsg->header()->sectionsMovable());
   EXPECT_EQ(Main->dxTLMsg->header()->sectionResizeMode(0), QHeaderView::Fixed);
   EXPECT_EQ(Main->dxTLMsg->header()->sectionResizeMode(2), QHeaderView::Interactive);
