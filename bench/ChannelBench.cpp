@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "comm/Channel.h"
 #include "comm/SerialPort.h"
 #include "protocol/LogSink.h"
@@ -30,15 +31,6 @@ class TNullSink : public TLogSink {
   int LogTypes() const override { return 31; }
   size_t Bytes = 0;
 };
-
-long StatusField(const std::string& file, const std::string& key) {
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
-  }
-  return -1;
-}
 
 struct TRig {
   TVirtualMeter Meter{TMeterOptions{}};
@@ -102,12 +94,6 @@ struct TRig {
   }
 };
 
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
-}
-
 void Latency(int n) {
   TRig rig;
   if (!rig.Start()) return;
@@ -166,12 +152,12 @@ void Memory(int n) {
     rig.Exchange();
     rig.Meter.ClearReceived();
   }
-  long rss1k = StatusField("/proc/self/status", "VmRSS:");
+  long rss1k = StatusKiB("VmRSS:");
   for (int i = 1000; i < n; ++i) {
     rig.Exchange();
     rig.Meter.ClearReceived();
   }
-  long rssN = StatusField("/proc/self/status", "VmRSS:");
+  long rssN = StatusKiB("VmRSS:");
   std::printf("memory: VmRSS %ld KiB after 1000 exchanges, %ld KiB after %d (growth %ld KiB)\n", rss1k, rssN, n,
               rssN - rss1k);
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "comm/Channel.h"
 #include "comm/SerialPort.h"
 #include "protocol/Compose.h"
@@ -36,26 +37,10 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-long StatusKiB(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::string k = key;
-  while (std::getline(in, line))
-    if (line.rfind(k, 0) == 0) return std::stol(line.substr(k.size()));
-  return -1;
-}
-
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
 }
 
 // Runs the event loop until `done` holds, sleeping while there is nothing to do.

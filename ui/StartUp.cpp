@@ -224,8 +224,89 @@ void Report(const TStartOptions& options, const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+using TStep = std::function<void(TStartStep)>;
+
+// The application object's process-wide look: font, icon, names.
+void InitApplication() {
+  QApplication::setFont(BaseFont());
+  QApplication::setWindowIcon(AppIcon());
+  // Not the display name: the platform would append it to every window caption.
+  QApplication::setApplicationName(QStringLiteral("dlt645-workbench"));
+  // Ties the windows to the installed desktop entry (its name and icon in docks and task lists).
+  QApplication::setDesktopFileName(QStringLiteral("dlt645-workbench"));
+}
+
+void SetProcessFormats() {
+  TDateTimeFormats formats;
+  formats.DateSeparator = QLatin1Char('-');
+  formats.ShortDate = formats.LongDate = QStringLiteral("yyyy-MM-dd");
+  formats.ShortTime = formats.LongTime = QStringLiteral("hh:mm:ss");
+  SetDateTimeFormats(formats);
+}
+
+// The windows made at start-up and kept to the end, made and freed in their fixed order.
+struct TStartWindows {
+  std::unique_ptr<TMainForm> Main;
+  std::unique_ptr<TParamForm> Param;
+  std::unique_ptr<TPromptForm> Prompt;
+  std::unique_ptr<TIdentifierDltForm> Identifier;
+
+  // Empty on success, else why a window could not be created.
+  std::string Create(TSerialPort& port, TSingleton& context, const TStep& step) {
+    try {
+      Main = std::make_unique<TMainForm>(*context.Param, context.Channel.get());
+      step(TStartStep::MainFormCreated);
+      Param = std::make_unique<TParamForm>(port, *context.Param, context.Channel.get());
+      Main->ParamForm = Param.get();
+      step(TStartStep::ParamFormCreated);
+      Prompt = std::make_unique<TPromptForm>();
+      PromptForm = Prompt.get();
+      step(TStartStep::PromptFormCreated);
+      Identifier = std::make_unique<TIdentifierDltForm>();
+      IdentifierDltForm = Identifier.get();
+      step(TStartStep::IdentifierFormCreated);
+    } catch (const std::exception& e) {
+      return std::string("a window could not be created: ") + e.what();
+    } catch (...) {
+      return "a window could not be created";
+    }
+    return {};
+  }
+
+  // The main window first: it tells the channel to stop; then the dialog that closes the port.
+  void Destroy(const TStep& step) {
+    FreeWindow(Main, TStartStep::MainFormDestroyed, step);
+    FreeWindow(Param, TStartStep::ParamFormDestroyed, step);
+    FreeWindow(Prompt, TStartStep::PromptFormDestroyed, step);
+    PromptForm = nullptr;
+    FreeWindow(Identifier, TStartStep::IdentifierFormDestroyed, step);
+    IdentifierDltForm = nullptr;
+  }
+
+  template <class T>
+  static void FreeWindow(std::unique_ptr<T>& window, TStartStep done, const TStep& step) {
+    if (!window) return;
+    window.reset();
+    step(done);
+  }
+};
+
+int RunMessageLoop(TStartWindows& windows, const TStartOptions& options, const TStep& step) {
+  TLifeWatcher watcher(windows.Main.get(), windows.Param.get(), options);
+  TQuitOnSignals quitOnSignals;
+  windows.Main->show();
+  step(TStartStep::LoopStarting);
+  const int result = QApplication::exec();
+  step(TStartStep::LoopEnded);
+  return result;
+}
+
+}  // namespace
+
 int RunApplication(int& argc, char** argv, const TStartOptions& options, const TStartUpHooks& hooks) {
-  auto step = [&hooks](TStartStep s) {
+  const TStep step = [&hooks](TStartStep s) {
     if (hooks.OnStep) hooks.OnStep(s);
   };
   const std::string exeFolder = options.ExecutableFolder.empty() ? ExecutableFolder() : options.ExecutableFolder;
@@ -248,12 +329,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   // 5. The application object.
   std::unique_ptr<QApplication> ownApp;
   if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
-  QApplication::setFont(BaseFont());
-  QApplication::setWindowIcon(AppIcon());
-  // Not the display name: the platform would append it to every window caption.
-  QApplication::setApplicationName(QStringLiteral("dlt645-workbench"));
-  // Ties the windows to the installed desktop entry (its name and icon in docks and task lists).
-  QApplication::setDesktopFileName(QStringLiteral("dlt645-workbench"));
+  InitApplication();
   step(TStartStep::AppInitialised);
   // 6. The splash window, painted at once.
   auto splash = std::make_unique<TSplashForm>();
@@ -261,72 +337,25 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   QApplication::processEvents();
   step(TStartStep::SplashShown);
   // 7. Date and time formats of the whole process.
-  TDateTimeFormats formats;
-  formats.DateSeparator = QLatin1Char('-');
-  formats.ShortDate = formats.LongDate = QStringLiteral("yyyy-MM-dd");
-  formats.ShortTime = formats.LongTime = QStringLiteral("hh:mm:ss");
-  SetDateTimeFormats(formats);
+  SetProcessFormats();
   step(TStartStep::FormatsSet);
   // 8. The windows, the main window first.
-  std::unique_ptr<TMainForm> mainForm;
-  std::unique_ptr<TParamForm> paramForm;
-  std::unique_ptr<TPromptForm> promptForm;
-  std::unique_ptr<TIdentifierDltForm> identifierForm;
-  std::string failure;
-  try {
-    mainForm = std::make_unique<TMainForm>(*context->Param, context->Channel.get());
-    step(TStartStep::MainFormCreated);
-    paramForm = std::make_unique<TParamForm>(*port, *context->Param, context->Channel.get());
-    mainForm->ParamForm = paramForm.get();
-    step(TStartStep::ParamFormCreated);
-    promptForm = std::make_unique<TPromptForm>();
-    PromptForm = promptForm.get();
-    step(TStartStep::PromptFormCreated);
-    identifierForm = std::make_unique<TIdentifierDltForm>();
-    IdentifierDltForm = identifierForm.get();
-    step(TStartStep::IdentifierFormCreated);
-  } catch (const std::exception& e) {
-    failure = std::string("a window could not be created: ") + e.what();
-  } catch (...) {
-    failure = "a window could not be created";
-  }
+  TStartWindows windows;
+  const std::string failure = windows.Create(*port, *context, step);
   // 9. The splash goes, whether or not every window was created.
   splash.reset();
   step(TStartStep::SplashDestroyed);
-
+  // 10. The message loop, until the main window is closed.
   int result = 1;
   if (failure.empty()) {
-    // 10. The message loop, until the main window is closed.
-    TLifeWatcher watcher(mainForm.get(), paramForm.get(), options);
-    TQuitOnSignals quitOnSignals;
-    mainForm->show();
-    step(TStartStep::LoopStarting);
-    result = QApplication::exec();
-    step(TStartStep::LoopEnded);
+    result = RunMessageLoop(windows, options, step);
   } else {
     Report(options, failure);
   }
 
   // The end, in order: the channel told to stop, the port closed, the thread joined, then the
   // channel, the settings and, after everything that writes to it, the log.
-  if (mainForm) {
-    mainForm.reset();
-    step(TStartStep::MainFormDestroyed);
-  }
-  if (paramForm) {
-    paramForm.reset();
-    step(TStartStep::ParamFormDestroyed);
-  }
-  if (promptForm) {
-    promptForm.reset();
-    step(TStartStep::PromptFormDestroyed);
-  }
-  PromptForm = nullptr;
-  if (identifierForm) {
-    identifierForm.reset();
-    step(TStartStep::IdentifierFormDestroyed);
-  }
-  IdentifierDltForm = nullptr;
+  windows.Destroy(step);
   ownApp.reset();
   context.reset();
   Singleton = nullptr;
