@@ -138,8 +138,8 @@ void LookAtProcess(const std::string& pid, const TDeviceId& id, bool& slave, boo
 }  // namespace
 
 std::string HolderText(const TPortHolder& holder) {
-  const std::string pid = "pid " + std::to_string(holder.Pid);
-  return holder.Program.empty() ? pid : holder.Program + " (" + pid + ")";
+  const std::string pid = "进程号" + std::to_string(holder.Pid);
+  return holder.Program.empty() ? pid : holder.Program + "（" + pid + "）";
 }
 
 std::string UucpLockName(const std::string& device) {
@@ -153,7 +153,11 @@ std::string UucpLockName(const std::string& device) {
   return "LCK.." + path;
 }
 
-TUucpLock::TUucpLock() : LockFolders{"/var/lock", "/run/lock"} {}
+TUucpLock::TUucpLock() {
+  const char* own = std::getenv("DLT645_LOCK_DIR");
+  if (own && *own) LockFolders = {own};
+  else LockFolders = {"/var/lock", "/run/lock"};
+}
 
 void TUucpLock::SetFolders(std::vector<std::string> folders) { LockFolders = std::move(folders); }
 

@@ -12,7 +12,7 @@ struct TPortHolder {
   std::string Program;  // the holder's command name where it can be read
 };
 
-// "minicom (pid 1234)", or "pid 1234" when the program's name is not known.
+// "minicom（进程号1234）", or "进程号1234" when the program's name is not known.
 std::string HolderText(const TPortHolder& holder);
 
 // The lock file name of a device: "LCK..ttyUSB0"; below /dev, '/' becomes '_' ("LCK..pts_3").
@@ -20,7 +20,9 @@ std::string HolderText(const TPortHolder& holder);
 std::string UucpLockName(const std::string& device);
 
 // The UUCP lock files of one device in a list of lock folders (both /var/lock and /run/lock by
-// default; the same folder reached twice counts once).
+// default; the same folder reached twice counts once). The environment variable DLT645_LOCK_DIR,
+// when set, names the one folder used instead: the tests give each of their processes a folder
+// of its own, so that they meet neither each other's lock files nor those of other programs.
 class TUucpLock {
  public:
   TUucpLock();

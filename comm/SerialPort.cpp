@@ -67,6 +67,23 @@ bool ParseInt(const std::string& s, int& value) {
   return true;
 }
 
+// A system error as the user reads it: the usual ones of a serial line in words, any other by
+// its number and the system's own text.
+std::string SystemErrorText(int err) {
+  switch (err) {
+    case EIO:
+    case ENXIO:
+    case ENODEV: return "设备已断开";
+    case EACCES:
+    case EPERM: return "没有权限";
+    case EBUSY: return "设备忙";
+    case EBADF: return "串口已关闭";
+    case EINVAL: return "参数无效";
+    case EAGAIN: return "设备暂时无法操作";
+    default: return "系统错误" + std::to_string(err) + "（" + std::strerror(err) + "）";
+  }
+}
+
 // True when the descriptor reports a hang-up or an error without waiting.
 bool HungUp(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -108,27 +125,24 @@ bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& pa
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
+  const std::string invalid = "串口设置“" + settings + "”无效：";
   if (parts.size() != 4) {
-    error = "Invalid port settings '" + settings + "': expected baud,parity,data bits,stop bits "
-            "(for example 9600,N,8,1)";
+    error = invalid + "应为“波特率,校验位,数据位,停止位”，例如9600,N,8,1！";
     return false;
   }
   speed_t speed;
   if (!ParseInt(parts[0], baud) || !SpeedOf(baud, speed)) {
-    error = "Invalid port settings '" + settings + "': baud rate '" + parts[0] +
-            "' is not supported";
+    error = invalid + "不支持波特率“" + parts[0] + "”！";
     return false;
   }
   std::string p = parts[1];
   parity = p.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))) : '?';
   if (std::strchr("NEOMS", parity) == nullptr || parity == '\0') {
-    error = "Invalid port settings '" + settings + "': parity '" + p +
-            "' must be N, E, O, M or S";
+    error = invalid + "校验位“" + p + "”应为N、E、O、M或S！";
     return false;
   }
   if (!ParseInt(parts[2], dataBits) || dataBits < 5 || dataBits > 8) {
-    error = "Invalid port settings '" + settings + "': data bits '" + parts[2] +
-            "' must be 5, 6, 7 or 8";
+    error = invalid + "数据位“" + parts[2] + "”应为5、6、7或8！";
     return false;
   }
   if (parts[3] == "1") {
@@ -138,19 +152,14 @@ bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& pa
   } else if (parts[3] == "2") {
     stopBits = 2;
   } else {
-    error = "Invalid port settings '" + settings + "': stop bits '" + parts[3] +
-            "' must be 1, 1.5 or 2";
+    error = invalid + "停止位“" + parts[3] + "”应为1、1.5或2！";
     return false;
   }
   return true;
 }
 
 int TSerialPort::FailLocked(const std::string& what, int err, std::string& error) const {
-  if (err == EIO || err == ENXIO || err == ENODEV) {
-    error = "Port " + Name + " " + what + " failed: the device is gone (" + std::strerror(err) + ")";
-  } else {
-    error = "Port " + Name + " " + what + " failed: " + std::strerror(err);
-  }
+  error = "串口" + Name + what + "失败：" + SystemErrorText(err);
   return -1;
 }
 
@@ -165,8 +174,8 @@ TOpenResult Refused(TOpenRefusal why, std::string message, std::string detail = 
 }
 
 TOpenResult HeldBy(const std::string& port, const TPortHolder& holder, const std::string& how) {
-  return Refused(TOpenRefusal::Unavailable, "Port " + port + " is in use by " + HolderText(holder) + how,
-                 "Held by " + HolderText(holder));
+  return Refused(TOpenRefusal::Unavailable, "串口" + port + "已被" + HolderText(holder) + "占用" + how + "！",
+                 "占用程序：" + HolderText(holder));
 }
 
 TOpenResult SettingsRefused(const std::string& message) { return Refused(TOpenRefusal::Settings, message); }
@@ -186,17 +195,16 @@ std::string OwningGroup(const std::string& port) {
 // adapters), so nobody hunts for a program holding the port.
 TOpenResult NoPermission(const std::string& port) {
   const std::string group = OwningGroup(port);
-  if (group.empty()) return Refused(TOpenRefusal::Unavailable, "No permission to open port " + port);
-  return Refused(TOpenRefusal::Unavailable,
-                 "No permission to open port " + port + " (it belongs to the group " + group + ")",
-                 "This user may not open " + port + ": it belongs to the group " + group);
+  if (group.empty()) return Refused(TOpenRefusal::Unavailable, "没有打开串口" + port + "的权限！");
+  return Refused(TOpenRefusal::Unavailable, "没有打开串口" + port + "的权限（串口属于用户组" + group + "）！",
+                 "当前用户无权打开" + port + "：串口属于用户组" + group + "，请把用户加入该组后重新登录。");
 }
 
 }  // namespace
 
 TOpenResult TSerialPort::Open(const std::string& port, const std::string& settings, int inputMode) {
   std::lock_guard<std::recursive_mutex> guard(Lock);
-  if (Fd >= 0) return Refused(TOpenRefusal::Unavailable, "Port " + Name + " is already open");
+  if (Fd >= 0) return Refused(TOpenRefusal::Unavailable, "串口" + Name + "已经打开！");
   // Whether the port can be had at all comes first, whatever settings were asked for.
   TOpenResult result = CheckAvailable(port);
   int fd = -1;
@@ -204,9 +212,9 @@ TOpenResult TSerialPort::Open(const std::string& port, const std::string& settin
   if (!result.Opened()) return result;
   result = ApplySettings(fd, port, settings);
   TPortHolder holder;
-  if (result.Opened() && !LockFile.Take(port, holder)) result = HeldBy(port, holder, " (lock file)");
+  if (result.Opened() && !LockFile.Take(port, holder)) result = HeldBy(port, holder, "（锁文件）");
   if (result.Opened() && ioctl(fd, TIOCEXCL) != 0) {
-    result = Refused(TOpenRefusal::Unavailable, "Cannot open port " + port + " exclusively: " + std::strerror(errno));
+    result = Refused(TOpenRefusal::Unavailable, "无法独占打开串口" + port + "：" + SystemErrorText(errno));
     LockFile.Release();
   }
   if (!result.Opened()) {
@@ -235,12 +243,12 @@ void TSerialPort::SetLockFolders(std::vector<std::string> folders) {
 
 // The port exists and no other program holds it by a lock file or an open descriptor.
 TOpenResult TSerialPort::CheckAvailable(const std::string& port) {
-  if (port.empty()) return Refused(TOpenRefusal::Unavailable, "No port given");
+  if (port.empty()) return Refused(TOpenRefusal::Unavailable, "未指定串口！");
   struct stat st{};
   if (stat(port.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
-    return Refused(TOpenRefusal::Unavailable, "Port " + port + " does not exist");
+    return Refused(TOpenRefusal::Unavailable, "串口" + port + "不存在！");
   if (const TPortHolder holder = LockFile.Holder(port); holder.Pid != 0)
-    return HeldBy(port, holder, " (lock file " + UucpLockName(port) + ")");
+    return HeldBy(port, holder, "（锁文件" + UucpLockName(port) + "）");
   if (const TPortHolder holder = OpeningProcess(port); holder.Pid != 0) return HeldBy(port, holder, "");
   return {};
 }
@@ -251,20 +259,20 @@ TOpenResult TSerialPort::OpenDevice(const std::string& port, int& fd) {
   if (handle < 0) {
     const int err = errno;
     if (err == ENOENT || err == ENXIO || err == ENODEV)
-      return Refused(TOpenRefusal::Unavailable, "Port " + port + " does not exist");
-    if (err == EBUSY) return Refused(TOpenRefusal::Unavailable, "Port " + port + " is in use by another program");
+      return Refused(TOpenRefusal::Unavailable, "串口" + port + "不存在！");
+    if (err == EBUSY) return Refused(TOpenRefusal::Unavailable, "串口" + port + "已被其他程序占用！");
     if (err == EACCES || err == EPERM) return NoPermission(port);
-    return Refused(TOpenRefusal::Unavailable, "Cannot open port " + port + ": " + std::strerror(err));
+    return Refused(TOpenRefusal::Unavailable, "无法打开串口" + port + "：" + SystemErrorText(err));
   }
   auto fail = [handle](const std::string& message) {
     close(handle);
     return Refused(TOpenRefusal::Unavailable, message);
   };
-  if (!isatty(handle)) return fail(port + " is not a serial port");
+  if (!isatty(handle)) return fail(port + "不是串口！");
   // Lock before touching the line settings, so a port in use keeps its settings.
   if (flock(handle, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return fail("Port " + port + " is in use by another program");
-    return fail("Cannot lock port " + port + ": " + std::strerror(errno));
+    if (errno == EWOULDBLOCK) return fail("串口" + port + "已被其他程序占用！");
+    return fail("无法锁定串口" + port + "：" + SystemErrorText(errno));
   }
   fd = handle;
   return {};
@@ -279,11 +287,11 @@ TOpenResult TSerialPort::ApplySettings(int fd, const std::string& port, const st
   if (!ParseSettings(settings, baud, parity, dataBits, stopBits, error)) return SettingsRefused(error);
   // termios offers 1 or 2 stop bits only; a line that claims 1.5 would send 2.
   if (stopBits == 1.5)
-    return SettingsRefused("Port " + port + " cannot send 1.5 stop bits: choose 1 or 2");
+    return SettingsRefused("串口" + port + "不支持1.5位停止位，请选择1或2！");
 
   termios tio{};
   if (tcgetattr(fd, &tio) != 0)
-    return SettingsRefused("Cannot read the settings of port " + port + ": " + std::strerror(errno));
+    return SettingsRefused("无法读取串口" + port + "的设置：" + SystemErrorText(errno));
   cfmakeraw(&tio);
   tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
   tio.c_cflag |= CLOCAL | CREAD;
@@ -312,11 +320,11 @@ TOpenResult TSerialPort::ApplySettings(int fd, const std::string& port, const st
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
   if (tcsetattr(fd, TCSANOW, &tio) != 0)
-    return SettingsRefused("Port " + port + " refused the settings " + settings + ": " + std::strerror(errno));
+    return SettingsRefused("串口" + port + "不接受设置" + settings + "：" + SystemErrorText(errno));
   termios check{};
   if (tcgetattr(fd, &check) != 0 || cfgetospeed(&check) != speed || (check.c_lflag & ICANON) != 0 ||
       (!pty && ((check.c_cflag & CSIZE) != size || (check.c_cflag & PARENB) != (tio.c_cflag & PARENB))))
-    return SettingsRefused("Port " + port + " refused the settings " + settings);
+    return SettingsRefused("串口" + port + "不接受设置" + settings + "！");
   return {};
 }
 
@@ -330,14 +338,17 @@ int TSerialPort::Close(std::string& error) {
     WaitersDone.wait_for(lock, std::chrono::milliseconds(10));
   }
   DrainWake();
+  // The lock file goes while the device is still open: once it is closed, another process may
+  // get the same device (a pseudo-terminal's number is reused at once) and must not find a lock
+  // naming this live process.
+  LockFile.Release();
   ioctl(Fd, TIOCNXCL);
   flock(Fd, LOCK_UN);
   int rc = close(Fd);
   const int err = errno;
   Fd = -1;
-  LockFile.Release();
   if (rc != 0 && err != EINTR && err != EIO) {
-    error = "Closing port " + Name + " failed: " + std::strerror(err);
+    error = "关闭串口" + Name + "失败：" + SystemErrorText(err);
     return 1;
   }
   return 0;
@@ -371,7 +382,7 @@ int TSerialPort::DiscardInput(std::string& error) {
     return 1;
   }
   if (tcflush(Fd, TCIFLUSH) != 0) {
-    FailLocked("flush", errno, error);
+    FailLocked("清空接收数据", errno, error);
     return 1;
   }
   // Bytes that reached the line discipline after the flush are dropped as well.
@@ -381,7 +392,7 @@ int TSerialPort::DiscardInput(std::string& error) {
     if (n > 0) continue;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      FailLocked("read", errno, error);
+      FailLocked("读取数据", errno, error);
       return 1;
     }
     break;
@@ -414,20 +425,20 @@ int TSerialPort::Write(const uint8_t* buf, int count, std::string& error) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      FailLocked("write", errno, error);
+      FailLocked("写入数据", errno, error);
       return 1;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) {
-      error = "Port " + Name + " write timed out (" + std::to_string(done) + " of " +
-              std::to_string(count) + " bytes sent)";
+      error = "串口" + Name + "写入数据超时（" + std::to_string(count) + "字节只发出" + std::to_string(done) +
+              "字节）！";
       return 1;
     }
     pollfd p{Fd, POLLOUT, 0};
     int r = poll(&p, 1, static_cast<int>(left));
     if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
-      FailLocked("write", EIO, error);
+      FailLocked("写入数据", EIO, error);
       return 1;
     }
   }
@@ -442,8 +453,8 @@ int TSerialPort::InBufferCount(std::string& error) {
     return -1;
   }
   int n = 0;
-  if (ioctl(Fd, FIONREAD, &n) != 0) return FailLocked("status", errno, error);
-  if (n <= 0 && HungUp(Fd)) return FailLocked("status", EIO, error);
+  if (ioctl(Fd, FIONREAD, &n) != 0) return FailLocked("查询状态", errno, error);
+  if (n <= 0 && HungUp(Fd)) return FailLocked("查询状态", EIO, error);
   return n < 0 ? 0 : n;
 }
 
@@ -470,7 +481,7 @@ int TSerialPort::Read(int count, std::vector<uint8_t>& out, std::string& error) 
     if (n == 0 && !HungUp(Fd)) break;
     out.resize(base + static_cast<size_t>(got));
     if (got > 0) return got;  // hand over what arrived; the failure shows on the next call
-    return FailLocked("read", err, error);
+    return FailLocked("读取数据", err, error);
   }
   out.resize(base + static_cast<size_t>(got));
   return got;
@@ -501,14 +512,14 @@ int TSerialPort::WaitReadable(int timeoutMs, std::string& error) {
   if (r > 0 && (fds[1].revents & POLLIN)) DrainWake();
   if (r < 0) {
     if (err == EINTR) return 0;
-    return FailLocked("wait", err, error);
+    return FailLocked("等待数据", err, error);
   }
-  if (fds[0].revents & POLLNVAL) return FailLocked("wait", EBADF, error);
+  if (fds[0].revents & POLLNVAL) return FailLocked("等待数据", EBADF, error);
   if (fds[0].revents & (POLLHUP | POLLERR)) {
     // A hung-up line may still hold bytes that arrived before; hand those over first.
     int n = 0;
     if (Fd == fd && ioctl(fd, FIONREAD, &n) == 0 && n > 0) return 1;
-    return FailLocked("wait", EIO, error);
+    return FailLocked("等待数据", EIO, error);
   }
   if (fds[0].revents & POLLIN) return 1;
   return 0;

@@ -39,7 +39,7 @@ class TSerialPort {
   TOpenResult Open(const std::string& port, const std::string& settings, int inputMode);
   // The same, as a result code (0 opened, 1 refused) and the adapter's message.
   int Open(const std::string& port, const std::string& settings, int inputMode, std::string& error);
-  // The folders of UUCP lock files (default /var/lock and /run/lock).
+  // The folders of UUCP lock files (default /var/lock and /run/lock, or $DLT645_LOCK_DIR).
   void SetLockFolders(std::vector<std::string> folders);
   int Close(std::string& error);
   bool PortOpen() const;

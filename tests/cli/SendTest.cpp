@@ -144,13 +144,13 @@ TEST_F(SendTest, ABusyOrMissingPortExitsOne) {
   ASSERT_EQ(holder.Open(Meter.PortPath(), "9600,N,8,1", 1, error), 0) << error;
   auto r = Send({"--frame", "6816"});
   EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_NE(r.Err.find("in use"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("占用"), std::string::npos) << r.Err;
   EXPECT_TRUE(Meter.ReceivedBytes().empty());
   holder.Close(error);
 
   r = RunProcess({DLT645_BIN, "send", "--port", "/dev/ttyMissing7", "--frame", "6816"});
   EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_NE(r.Err.find("does not exist"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("串口/dev/ttyMissing7不存在！"), std::string::npos) << r.Err;
 
   r = RunProcess({DLT645_BIN, "send", "--frame", "6816"});
   EXPECT_EQ(r.ExitCode, 2);

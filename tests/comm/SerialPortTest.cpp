@@ -46,19 +46,19 @@ TEST(SerialPortOpenTest, RefusesMissingPortsNonPortsAndBadSettings) {
   TSerialPort port;
   std::string error;
   EXPECT_EQ(port.Open("/dev/ttyDoesNotExist9", "9600,N,8,1", 1, error), 1);
-  EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+  EXPECT_EQ(error, "串口/dev/ttyDoesNotExist9不存在！");
   EXPECT_FALSE(port.PortOpen());
 
   TTempDir dir;
   std::string file = dir.Path + "/plain";
   std::ofstream(file) << "x";
   EXPECT_EQ(port.Open(file, "9600,N,8,1", 1, error), 1);
-  EXPECT_NE(error.find("is not a serial port"), std::string::npos) << error;
+  EXPECT_EQ(error, file + "不是串口！");
 
   TTestPty pty;
   for (const char* bad : {"9600,X,8,1", "12345,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600", "", "abc,N,8,1"}) {
     EXPECT_EQ(port.Open(pty.SlavePath, bad, 1, error), 1) << bad;
-    EXPECT_NE(error.find("Invalid port settings"), std::string::npos) << bad << ": " << error;
+    EXPECT_EQ(error.find(std::string("串口设置“") + bad + "”无效："), 0u) << bad << ": " << error;
     EXPECT_FALSE(port.PortOpen());
   }
   // A pseudo-terminal keeps its own 8 data bits and no parity; opening it again and again with
@@ -84,11 +84,11 @@ TEST(SerialPortOpenTest, RefusalSaysWhetherThePortOrItsSettingsAreAtFault) {
     TOpenRefusal Refusal;
     const char* Says;
   } cases[] = {
-      {"/dev/ttyDoesNotExist9", "9600,N,8,1", TOpenRefusal::Unavailable, "does not exist"},
-      {"/dev/ttyDoesNotExist9", "12345,N,8,1", TOpenRefusal::Unavailable, "does not exist"},
-      {dir.Path + "/plain", "12345,N,8,1", TOpenRefusal::Unavailable, "is not a serial port"},
-      {pty.SlavePath, "12345,N,8,1", TOpenRefusal::Settings, "baud rate '12345'"},
-      {pty.SlavePath, "9600,N,8,1.5", TOpenRefusal::Settings, "1.5 stop bits"},
+      {"/dev/ttyDoesNotExist9", "9600,N,8,1", TOpenRefusal::Unavailable, "不存在"},
+      {"/dev/ttyDoesNotExist9", "12345,N,8,1", TOpenRefusal::Unavailable, "不存在"},
+      {dir.Path + "/plain", "12345,N,8,1", TOpenRefusal::Unavailable, "不是串口"},
+      {pty.SlavePath, "12345,N,8,1", TOpenRefusal::Settings, "不支持波特率“12345”"},
+      {pty.SlavePath, "9600,N,8,1.5", TOpenRefusal::Settings, "不支持1.5位停止位"},
   };
   TSerialPort port;
   for (const auto& c : cases) {
@@ -128,8 +128,8 @@ TEST(SerialPortOpenTest, NoPermissionNamesTheGroupOwningThePort) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(text, "No permission to open port " + path + " (it belongs to the group " + name + ")\n" +
-                      "This user may not open " + path + ": it belongs to the group " + name);
+  EXPECT_EQ(text, "没有打开串口" + path + "的权限（串口属于用户组" + name + "）！\n" +
+                      "当前用户无权打开" + path + "：串口属于用户组" + name + "，请把用户加入该组后重新登录。");
 }
 
 // A process started as `sleep 60` with `device` open as its descriptor 3, as a shell with
@@ -170,7 +170,7 @@ TEST(SerialPortHolderTest, AProgramHoldingThePortWithoutALockIsNamed) {
     TPlainHolder shell(pty.SlavePath);
     const TOpenResult result = port.Open(pty.SlavePath, "9600,N,8,1", 1);
     EXPECT_EQ(result.Refusal, TOpenRefusal::Unavailable) << result.Message;
-    EXPECT_EQ(result.Detail, "Held by sleep (pid " + std::to_string(shell.Pid) + ")");
+    EXPECT_EQ(result.Detail, "占用程序：sleep（进程号" + std::to_string(shell.Pid) + "）");
     EXPECT_FALSE(port.PortOpen());
   }
   std::string error;
@@ -200,7 +200,7 @@ TEST(SerialPortHolderTest, LockFilesAreHonouredTakenAndRemoved) {
     std::ofstream(lockFile) << pidText(other.Pid);
     const TOpenResult result = port.Open(pty.SlavePath, "9600,N,8,1", 1);
     EXPECT_EQ(result.Refusal, TOpenRefusal::Unavailable);
-    EXPECT_EQ(result.Detail, "Held by sleep (pid " + std::to_string(other.Pid) + ")");
+    EXPECT_EQ(result.Detail, "占用程序：sleep（进程号" + std::to_string(other.Pid) + "）");
     EXPECT_EQ(lockText(), pidText(other.Pid));
   }
   // Its process has ended now: the file is stale.
@@ -211,20 +211,47 @@ TEST(SerialPortHolderTest, LockFilesAreHonouredTakenAndRemoved) {
   EXPECT_FALSE(std::ifstream(lockFile).good());
 }
 
+// A lock file left behind by a program that ended (or one that names no process at all) does not
+// keep the port: it is removed and replaced by this process's own, in either common form.
+TEST(SerialPortHolderTest, AStaleLockFileIsRemovedAndThePortOpened) {
+  TTestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  char ascii[16];
+  std::snprintf(ascii, sizeof ascii, "%10d\n", static_cast<int>(dead));
+  const int binaryPid = static_cast<int>(dead);
+  const std::string binary(reinterpret_cast<const char*>(&binaryPid), sizeof binaryPid);
+  char own[16];
+  std::snprintf(own, sizeof own, "%10d\n", static_cast<int>(getpid()));
+  for (const std::string& stale : {std::string(ascii), binary, std::string("no pid here\n")}) {
+    TTempDir locks;
+    const std::string lockFile = locks.Path + "/LCK..pts_" + pty.SlavePath.substr(9);
+    std::ofstream(lockFile, std::ios::binary) << stale;
+    TSerialPort port;
+    port.SetLockFolders({locks.Path});
+    std::string error;
+    ASSERT_EQ(port.Open(pty.SlavePath, "9600,N,8,1", 1, error), 0) << error;
+    std::ifstream in(lockFile);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), own);
+  }
+}
+
 // The port is held exclusively: a second opener, in this process or another, is refused until
 // the holder closes it.
 TEST_F(SerialPortTest, ASecondOpenerIsRefusedUntilThePortIsClosed) {
   TSerialPort second;
   std::string error;
   EXPECT_EQ(second.Open(Pty.SlavePath, "9600,N,8,1", 1, error), 1);
-  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  EXPECT_NE(error.find("占用"), std::string::npos) << error;
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     TSerialPort other;
     std::string e;
-    _exit(other.Open(Pty.SlavePath, "9600,N,8,1", 1, e) == 1 && e.find("in use") != std::string::npos ? 0 : 1);
+    _exit(other.Open(Pty.SlavePath, "9600,N,8,1", 1, e) == 1 && e.find("占用") != std::string::npos ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -301,7 +328,7 @@ TEST_F(SerialPortTest, AVanishedPeerMakesOperationsFail) {
   std::string error;
   EXPECT_EQ(Port.WaitReadable(3000, error), -1);
   EXPECT_LT(MsSince(t0), 1000);
-  EXPECT_NE(error.find("failed"), std::string::npos) << error;
+  EXPECT_EQ(error, "串口" + Pty.SlavePath + "等待数据失败：设备已断开");
   EXPECT_EQ(Port.InBufferCount(error), -1);
   EXPECT_FALSE(error.empty());
   std::vector<uint8_t> got;
