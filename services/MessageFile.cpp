@@ -28,7 +28,7 @@ std::string MessageFileText(const std::vector<TMessageCells>& rows) {
 bool SaveMessageFile(const std::string& path, const std::vector<TMessageCells>& rows, std::string& error) {
   std::string why;
   if (!ReplaceFile(path, MessageFileText(rows), why)) {
-    error = "Unable to write to " + path;
+    error = "无法写入文件" + path + "！";
     return false;
   }
   error.clear();

@@ -12,5 +12,5 @@ using TMessageCells = std::array<std::string, 5>;  // flag, control code, conten
 // The file's bytes for `rows` (cell texts UTF-8).
 std::string MessageFileText(const std::vector<TMessageCells>& rows);
 
-// Writes the file; an existing file is replaced. False with "Unable to write to <path>" in `error`.
+// Writes the file; an existing file is replaced. False with "无法写入文件<path>！" in `error`.
 bool SaveMessageFile(const std::string& path, const std::vector<TMessageCells>& rows, std::string& error);

@@ -70,7 +70,7 @@ bool TDltParam::Save(std::string& error) {
             IniFile.WriteString(PortSection, "SERIAL_STOPBITS", ComInfo.StopBits) &&
             IniFile.WriteString(PortSection, "SERIAL_INPUTMODE", ComInfo.InputMode);
   if (!ok) {
-    error = "Unable to write to " + FilePath();
+    error = "无法写入设置文件" + FilePath() + "！";
     return false;
   }
   error.clear();

@@ -40,7 +40,7 @@ class TDltParam : public TKvBase {
   static constexpr int MaxLCCount = 64;
 
   void Load();
-  // Writes every field back in order; false with "Unable to write to <path>" when it cannot.
+  // Writes every field back in order; false with "无法写入设置文件<path>！" when it cannot.
   bool Save(std::string& error);
 
  private:

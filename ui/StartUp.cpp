@@ -1,11 +1,13 @@
 #include "ui/StartUp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -66,7 +68,7 @@ bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::strin
     const std::string arg = argv[i];
     if (arg == "--config-dir") {
       if (i + 1 >= argc) {
-        error = "--config-dir needs a folder";
+        error = "--config-dir后面应给出一个文件夹！";
         return false;
       }
       options.ConfigDir = argv[++i];
@@ -77,12 +79,12 @@ bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::strin
     } else if (arg == "--version" || arg == "-V") {
       options.Version = true;
     } else if (arg.rfind("-", 0) == 0 && arg.rfind("-platform", 0) != 0 && arg.rfind("-style", 0) != 0) {
-      error = "unknown option " + arg + " (see --help)";
+      error = "未知选项" + arg + "（参见--help）！";
       return false;
     }
   }
   if (options.Probe != "" && options.Probe != "quit" && options.Probe != "open") {
-    error = "DLT645_STARTUP_PROBE must be quit or open";
+    error = "DLT645_STARTUP_PROBE只能是quit或open！";
     return false;
   }
   return true;
@@ -181,7 +183,7 @@ class TQuitOnSignals {
       char drain[16];
       while (::read(Fds[0], drain, sizeof drain) > 0) {
       }
-      LogEntry(ltNormal, "TStartUp.RunApplication", "ending on a signal");
+      LogEntry(ltNormal, "TStartUp.RunApplication", "收到结束信号，程序退出。");
       QCoreApplication::exit(0);  // nested loops of modal dialogs end too
     });
     struct sigaction action {};
@@ -224,12 +226,26 @@ void Report(const TStartOptions& options, const std::string& text) {
 
 }  // namespace
 
+QTranslator* InstallQtTranslations() {
+  static QPointer<QTranslator> installed;  // once per application, however often start-up runs
+  if (installed) return installed;
+  auto translator = std::make_unique<QTranslator>(qApp);
+  if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    LogEntry(ltException, "TStartUp.InstallQtTranslations", "未找到Qt的中文翻译qtbase_zh_CN，Qt自带的对话框将显示英文。");
+    return nullptr;
+  }
+  QCoreApplication::installTranslator(translator.get());
+  installed = translator.release();
+  return installed;
+}
+
 namespace {
 
 using TStep = std::function<void(TStartStep)>;
 
-// The application object's process-wide look: font, icon, names.
+// The application object's process-wide look: font, icon, names, Qt's own texts in Chinese.
 void InitApplication() {
+  InstallQtTranslations();
   QApplication::setFont(BaseFont());
   QApplication::setWindowIcon(AppIcon());
   // Not the display name: the platform would append it to every window caption.
@@ -268,9 +284,9 @@ struct TStartWindows {
       IdentifierDltForm = Identifier.get();
       step(TStartStep::IdentifierFormCreated);
     } catch (const std::exception& e) {
-      return std::string("a window could not be created: ") + e.what();
+      return std::string("无法创建窗口：") + e.what();
     } catch (...) {
-      return "a window could not be created";
+      return "无法创建窗口！";
     }
     return {};
   }
@@ -317,7 +333,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   // 1. The log, first, so that everything after it can write to it. Its type selection
   // "logtype.ini" lies beside "Setup.ini", wherever the log files go.
   auto log = std::make_unique<TLog>(logFolder, settingsFolder);
-  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench " DLT_VERSION " started");
+  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench " DLT_VERSION " 启动。");
   step(TStartStep::LogCreated);
   // 2. No serial control needs registering here. 3. The one shared serial port.
   auto port = std::make_unique<TSerialPort>();
@@ -362,7 +378,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   step(TStartStep::ContextDestroyed);
   port.reset();
   step(TStartStep::PortDestroyed);
-  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench ended");
+  LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench 退出。");
   log.reset();
   step(TStartStep::LogDestroyed);
   return result;

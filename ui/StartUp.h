@@ -61,6 +61,12 @@ const char* StartUsage();
 // The text of "--version": the program's name and version.
 const char* StartVersion();
 
+class QTranslator;
+// Qt's own texts (standard buttons, the file dialog, edit menus) in Chinese: Qt's translation
+// qtbase_zh_CN from Qt's translations folder, installed on the application and owned by it.
+// Null, with a log entry, when the translation is not installed.
+QTranslator* InstallQtTranslations();
+
 // Runs the workbench: log, shared serial port, application context (settings, channel, sending
 // thread), application object, splash, date and time formats, windows, splash gone, message loop;
 // then the reverse. Creates the QApplication unless one exists. Returns the exit code.

@@ -46,7 +46,7 @@ TEST(MessageFile, FailedSaveSaysWhereAndLeavesNoPartialFile) {
   for (const std::string& path : {dir / "plainfile/a.log", dir / "missing/a.log", dir / "folder"}) {
     std::string error;
     EXPECT_FALSE(SaveMessageFile(path, {{"a", "b", "c", "d", "e"}}, error)) << path;
-    EXPECT_EQ(error, "Unable to write to " + path);
+    EXPECT_EQ(error, "无法写入文件" + path + "！");
   }
   // Nothing but what the test made: no temporary file stays behind.
   std::vector<std::string> names = TTempFolder::List(dir.path());

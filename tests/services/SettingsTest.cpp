@@ -187,7 +187,7 @@ TEST_F(SettingsTest, UnwritableFileFailsWithItsPathAndKeepsValues) {
   p.SetPreamble({true, "FE", 2});
   std::string error;
   EXPECT_FALSE(p.Save(error));
-  EXPECT_EQ(error, "Unable to write to " + Dir / "notafolder/Setup.ini");
+  EXPECT_EQ(error, "无法写入设置文件" + Dir / "notafolder/Setup.ini" + "！");
   EXPECT_EQ(p.Psw, "87654321");
   EXPECT_EQ(p.GetPreamble().LC, "FE");
   EXPECT_EQ(ReadBytes(Dir / "notafolder"), "x");

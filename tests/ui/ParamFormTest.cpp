@@ -357,7 +357,7 @@ TEST_F(ParamFormTest, PortMissingOrHeldElsewhereIsRefused) {
   ASSERT_TRUE(other.Holding);
   Show();
   EXPECT_EQ(OpenPortText(pty.Slave).toStdString(),
-            Txt::PortInvalid + std::string("\nHeld by test_ui (pid ") + std::to_string(other.Pid) + ")");
+            Txt::PortInvalid + std::string("\n占用程序：test_ui（进程号") + std::to_string(other.Pid) + "）");
   EXPECT_FALSE(Port.PortOpen());
   EXPECT_FALSE(Param->ComInfo.Opened);
   EXPECT_EQ(Form->PortImageIndex(), 0);
@@ -394,7 +394,7 @@ TEST_F(ParamFormTest, SettingsThePortRefusesAreReported) {
     const char *Baud, *StopBits, *Says;
   } cases[] = {
       {pty.Slave, "33600", "1", "33600"},
-      {pty.Slave, "9600", "1.5", "1.5 stop bits"},
+      {pty.Slave, "9600", "1.5", "不支持1.5位停止位"},
       {"/dev/no-such-port", "33600", "1", Txt::PortInvalid},
   };
   for (const auto& c : cases) {
@@ -454,7 +454,7 @@ TEST_F(ParamFormTest, UnwritableSetupIniIsReportedAndValuesKept) {
   Form->edtPSW->setText(QStringLiteral("87654321"));
   const QString text = PressExpectingPrompt(Form->rbbOK);
   chmod(folder.c_str(), 0755);
-  EXPECT_EQ(text.toStdString(), "Unable to write to " + folder + "/Setup.ini");
+  EXPECT_EQ(text.toStdString(), "无法写入设置文件" + folder + "/Setup.ini！");
   EXPECT_FALSE(Form->isVisible());
   EXPECT_EQ(Param->Psw, "87654321");
 }

@@ -415,7 +415,7 @@ TEST_F(SendCycleTest, GridsBoundShadeDeleteClearAndSave) {
   user.start(5);
   Main->N2->trigger();
   user.stop();
-  EXPECT_EQ(warning, QStringLiteral("Unable to write to ") + blocked);
+  EXPECT_EQ(warning.toStdString(), "无法写入文件" + blocked.toStdString() + "！");
   EXPECT_EQ(Rows(), 3);
 
   // Clear empties the message page; the button does the same.

@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
+#include <QTranslator>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +22,7 @@
 #include "comm/Channel.h"
 #include "services/Log.h"
 #include "services/SingletonUnit.h"
+#include "services/TextCodec.h"
 #include "ui/MainFrm.h"
 #include "ui/ParamFrm.h"
 #include "ui/IdentifierDlt.h"
@@ -87,7 +92,7 @@ TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
     switch (step) {
       case TStartStep::LogCreated:
         seen["log before context"] = Logger != nullptr && Singleton == nullptr &&
-                                     LogText(dir.path()).find("started") != std::string::npos;
+                                     LogText(dir.path()).find(Utf8ToGbk("启动")) != std::string::npos;
         break;
       case TStartStep::ContextCreated:
         seen["context loaded settings"] = Singleton && Singleton->Param->Psw == "11112222" && Logger;
@@ -174,7 +179,7 @@ TEST(StartUp, OrderOfStepsAsSeenFromOutside) {
   EXPECT_EQ(IdentifierDltForm, nullptr);
   EXPECT_EQ(Singleton, nullptr);
   const std::string log = LogText(dir.path());
-  const std::size_t started = log.find("started"), ended = log.find("ended");
+  const std::size_t started = log.find(Utf8ToGbk("启动")), ended = log.find(Utf8ToGbk("退出"));
   EXPECT_NE(started, std::string::npos);
   EXPECT_NE(ended, std::string::npos);
   EXPECT_LT(started, ended);
@@ -206,7 +211,29 @@ TEST(StartUp, WindowThatFailsToBeCreated) {
   EXPECT_TRUE(splashGone);
   EXPECT_EQ(FindMain(), nullptr);
   EXPECT_EQ(Singleton, nullptr);
-  EXPECT_NE(LogText(dir.path()).find("out of window handles"), std::string::npos);
+  EXPECT_NE(LogText(dir.path()).find(Utf8ToGbk("无法创建窗口：out of window handles")), std::string::npos);
+}
+
+// Qt's own windows speak Chinese once start-up has installed Qt's translation: the standard
+// buttons, and the buttons of the file dialog in which a message file is saved.
+TEST(StartUp, QtsOwnTextsAreChinese) {
+  QTranslator* translator = InstallQtTranslations();
+  ASSERT_NE(translator, nullptr) << "qt6-translations-l10n is not installed";
+  auto words = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("\\(&.\\)|&"))); };
+  QDialogButtonBox box(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+  EXPECT_EQ(words(box.button(QDialogButtonBox::Save)->text()), QStringLiteral("保存"));
+  EXPECT_EQ(words(box.button(QDialogButtonBox::Cancel)->text()), QStringLiteral("取消"));
+  QFileDialog dialog;
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  auto* buttons = dialog.findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  QStringList texts;
+  for (QAbstractButton* button : buttons->buttons()) texts << words(button->text());
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("保存"), QStringLiteral("取消")}));
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
 }
 
 // Where the executable's folder cannot hold the program's files, "logtype.ini" is read beside
@@ -234,7 +261,7 @@ TEST(StartUp, LogTypesAreReadBesideTheSettings) {
   RunApplication(argc, argv, options, hooks);
   oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
   oldState.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", oldState);
-  EXPECT_NE(LogText(logs).find("started"), std::string::npos);  // type 1, chosen beside Setup.ini
+  EXPECT_NE(LogText(logs).find(Utf8ToGbk("启动")), std::string::npos);  // type 1, chosen beside Setup.ini
 }
 
 // "--help" and "--version" answer and end the program at once; an unknown option is refused.
@@ -341,5 +368,5 @@ TEST(StartUp, SignalEndsTheProgramInOrder) {
   EXPECT_EQ(tail, expected);
   EXPECT_TRUE(portClosedByDialog);
   EXPECT_TRUE(answer.Fired());
-  EXPECT_NE(LogText(dir.path()).find("ending on a signal"), std::string::npos);
+  EXPECT_NE(LogText(dir.path()).find(Utf8ToGbk("收到结束信号，程序退出。")), std::string::npos);
 }
