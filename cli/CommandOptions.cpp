@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -211,7 +213,9 @@ std::string CommandOptionsHelp() {
       "                    clear-events, read-next)\n"
       "  --len N           data length in bytes, for write with an identifier outside the catalogue\n"
       "  --data DIGITS     the data field as typed in the workbench (display order; decimal for\n"
-      "                    read-next's sequence number and baud's rate)\n"
+      "                    read-next's sequence number and baud's rate); without it\n"
+      "                    broadcast-time sends the local time now and freeze 99999999 (freeze\n"
+      "                    at once), each with a note on stderr\n"
       "  --relay ADDR      a relay address; repeat in route order, at most 7\n"
       "  --settings PATH   password, operator, collector and preamble from a Setup.ini (the file,\n"
       "                    or the folder holding it); without it the defaults of a new install\n"
@@ -228,124 +232,187 @@ std::string CommandOptionsHelp() {
   return text;
 }
 
-int ComposeFromOptions(const TCliArgs& args, TDltFrame& frame, TPreamble& preamble, std::string& error) {
-  error.clear();
+namespace {
+
+// The command the options name: its list index and short name.
+bool ChosenCommand(const TCliArgs& args, int& index, std::string& cmd, std::string& error) {
   if (!args.Positional().empty()) {
     error = "unexpected argument '" + args.Positional().front() + "'";
-    return ceBadInput;
+    return false;
   }
   if (!args.Has("--cmd")) {
     error = "--cmd is required";
-    return ceBadInput;
+    return false;
   }
-  const int index = CommandEntryIndex(args.Get("--cmd"));
+  index = CommandEntryIndex(args.Get("--cmd"));
   if (index < 0) {
     error = "--cmd '" + args.Get("--cmd") + "' names no command (see --help)";
-    return ceBadInput;
+    return false;
   }
-  const std::string cmd = CommandShortNames()[static_cast<size_t>(index)];
+  cmd = CommandShortNames()[static_cast<size_t>(index)];
+  return true;
+}
 
-  TMeterParams params;
+// Password, operator, collector and preamble: the settings file, then the options over it.
+bool MeterSettings(const TCliArgs& args, TMeterParams& params, TPreamble& preamble, std::string& error) {
   preamble = TPreamble();
   if (args.Has("--settings") && args.Get("--settings").empty()) {
     error = "--settings needs a path";
-    return ceBadInput;
+    return false;
   }
-  if (!LoadSettings(args.Get("--settings"), params, preamble, error)) return ceBadInput;
-  if (!MeterOverrides(args, params, preamble, error)) return ceBadInput;
+  return LoadSettings(args.Get("--settings"), params, preamble, error) &&
+         MeterOverrides(args, params, preamble, error);
+}
+
+// The address field: the command's fixed address, or the one given.
+bool AddressField(const TCliArgs& args, const TCtrlItem& selected, const std::string& cmd, TCommandFields& fields,
+                  std::string& error) {
+  std::string address;
+  if (args.Has("--address") && !AddressOption("--address", args.Get("--address"), address, error)) return false;
+  if (!selected.FixedAddress.empty()) {
+    if (args.Has("--address") && address != selected.FixedAddress) {
+      error = cmd + " always goes to " + selected.FixedAddress + "; leave --address out";
+      return false;
+    }
+    address = selected.FixedAddress;
+  } else if (address.empty()) {
+    error = "--address is required for " + cmd;
+    return false;
+  }
+  fields.edtID.Text = address;
+  return true;
+}
+
+// The identifier field, looked up as the window looks up what is typed.
+bool IdentifierField(const TCliArgs& args, const TCtrlItem& selected, const std::string& cmd, TCommandFields& fields,
+                     TIdentifierDlt& cur, std::string& error) {
+  const std::string di = Upper(args.Get("--di"));
+  if (args.Has("--di")) {
+    if (!selected.NeedsDI) {
+      error = "--di" + std::string(NotUsed) + cmd;
+      return false;
+    }
+    if (di.size() > 8 || !IsHexText(di)) {
+      error = "--di '" + args.Get("--di") + "' is not 8 hex digits";
+      return false;
+    }
+  }
+  fields.edtDS.Text = di;
+  IdentifierChanged(di, selected, cur, fields.edtDS.Hint);
+  return true;
+}
+
+// What a command sends when no --data is given and zeros would be wrong: broadcast time the
+// local time now (YYMMDDhhmmss), freeze 99999999 (freeze at once). `note` tells the user.
+std::string DefaultData(const std::string& cmd, std::string& note) {
+  if (cmd == "freeze") {
+    note = "未给出--data，冻结命令发送99999999（立即冻结）。";
+    return "99999999";
+  }
+  if (cmd != "broadcast-time") return {};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char data[16], shown[32];
+  std::strftime(data, sizeof data, "%y%m%d%H%M%S", &local);
+  std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S", &local);
+  note = std::string("未给出--data，广播校时发送本机当前时间") + shown + "。";
+  return data;
+}
+
+// The length and data fields as typed; `data` is what the data field holds.
+bool LengthAndDataFields(const TCliArgs& args, const std::string& cmd, TCommandFields& fields, std::string& data,
+                         std::string& error) {
+  const std::string len = args.Get("--len");
+  if (args.Has("--len") && (len.empty() || len.size() > 2 || !IsDecimalText(len))) {
+    error = "--len '" + len + "' is not a length of 1 or 2 decimal digits";
+    return false;
+  }
+  fields.edtLen.Text = len;
+  data = Upper(args.Get("--data"));
+  if (!IsHexText(data)) {
+    error = "--data '" + args.Get("--data") + "' is not a row of (hex) digits";
+    return false;
+  }
+  if (!args.Has("--data")) {
+    std::string note;
+    data = DefaultData(cmd, note);
+    if (!note.empty()) std::fprintf(stderr, "dlt645: %s\n", note.c_str());
+  }
+  fields.edtData.Text = data;
+  return true;
+}
+
+// The relay route, in the order given.
+bool RouteOption(const TCliArgs& args, const TCtrlItem& selected, const std::string& cmd, TRouteTable& route,
+                 std::string& error) {
+  const std::vector<std::string> relays = args.GetAll("--relay");
+  if (!relays.empty() && !selected.RelayAllowed) {
+    error = "--relay" + std::string(NotUsed) + cmd;
+    return false;
+  }
+  if (relays.size() > MaxRelays) {
+    error = "at most 7 --relay addresses";
+    return false;
+  }
+  for (const std::string& relay : relays) {
+    std::string padded;
+    if (!AddressOption("--relay", relay, padded, error)) return false;
+    if (std::find(route.Addresses.begin(), route.Addresses.end(), padded) != route.Addresses.end()) {
+      error = "--relay " + padded + " occurs twice in the route";
+      return false;
+    }
+    route.Addresses.push_back(padded);
+  }
+  route.SetEnabled(true);
+  return true;
+}
+
+// What the window would not have let the user type. Skipped when the identifier is unusable:
+// composition reports that.
+bool AsTheWindowAllows(const TCliArgs& args, const TCtrlItem& item, const TCommandFields& fields,
+                       const std::string& cmd, const std::string& data, std::string& error) {
+  const std::string di = fields.edtDS.Text;
+  if (item.NeedsDI && di.size() != 8) return true;
+  if (args.Has("--len") && !fields.edtLen.Enabled) {
+    error = "--len" + std::string(NotUsed) + cmd + (item.Code == 0x14 ? " with an identifier from the catalogue" : "");
+    return false;
+  }
+  if (!data.empty() && !fields.edtData.Enabled && fields.edtData.Text != data) {
+    error = fields.edtData.Text.empty() ? "--data" + std::string(NotUsed) + cmd
+                                        : "the data of " + di + " is fixed to " + fields.edtData.Text;
+    return false;
+  }
+  if (fields.edtData.Enabled && fields.edtData.MaxLength > 0 && data.size() > static_cast<size_t>(fields.edtData.MaxLength)) {
+    error = "--data holds at most " + std::to_string(fields.edtData.MaxLength) + " digits for " + cmd;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ComposeFromOptions(const TCliArgs& args, TDltFrame& frame, TPreamble& preamble, std::string& error) {
+  error.clear();
+  int index = -1;
+  std::string cmd;
+  TMeterParams params;
+  if (!ChosenCommand(args, index, cmd, error) || !MeterSettings(args, params, preamble, error)) return ceBadInput;
 
   TCommandFields fields;
   FillCtrlList(fields);
   fields.CtrlIndex = index;
   const TCtrlItem selected = GetCtrlItem(fields);
-
-  // The address field.
-  std::string address;
-  if (args.Has("--address") && !AddressOption("--address", args.Get("--address"), address, error)) return ceBadInput;
-  if (!selected.FixedAddress.empty()) {
-    if (args.Has("--address") && address != selected.FixedAddress) {
-      error = cmd + " always goes to " + selected.FixedAddress + "; leave --address out";
-      return ceBadInput;
-    }
-    address = selected.FixedAddress;
-  } else if (address.empty()) {
-    error = "--address is required for " + cmd;
-    return ceBadInput;
-  }
-  fields.edtID.Text = address;
-
-  // The identifier field, looked up as the window looks up what is typed.
-  const std::string di = Upper(args.Get("--di"));
-  if (args.Has("--di")) {
-    if (!selected.NeedsDI) {
-      error = "--di" + std::string(NotUsed) + cmd;
-      return ceBadInput;
-    }
-    if (di.size() > 8 || !IsHexText(di)) {
-      error = "--di '" + args.Get("--di") + "' is not 8 hex digits";
-      return ceBadInput;
-    }
-  }
   TIdentifierDlt cur;
-  fields.edtDS.Text = di;
-  IdentifierChanged(di, selected, cur, fields.edtDS.Hint);
-
-  const std::string len = args.Get("--len");
-  if (args.Has("--len") && (len.empty() || len.size() > 2 || !IsDecimalText(len))) {
-    error = "--len '" + len + "' is not a length of 1 or 2 decimal digits";
-    return ceBadInput;
-  }
-  fields.edtLen.Text = len;
-  const std::string data = Upper(args.Get("--data"));
-  if (!IsHexText(data)) {
-    error = "--data '" + args.Get("--data") + "' is not a row of (hex) digits";
-    return ceBadInput;
-  }
-  fields.edtData.Text = data;
-
+  std::string data;
   TRouteTable route(static_cast<uint8_t>(MaxRelays));
-  const std::vector<std::string> relays = args.GetAll("--relay");
-  if (!relays.empty() && !selected.RelayAllowed) {
-    error = "--relay" + std::string(NotUsed) + cmd;
+  if (!AddressField(args, selected, cmd, fields, error) || !IdentifierField(args, selected, cmd, fields, cur, error) ||
+      !LengthAndDataFields(args, cmd, fields, data, error) || !RouteOption(args, selected, cmd, route, error))
     return ceBadInput;
-  }
-  if (relays.size() > MaxRelays) {
-    error = "at most 7 --relay addresses";
-    return ceBadInput;
-  }
-  for (const std::string& relay : relays) {
-    std::string padded;
-    if (!AddressOption("--relay", relay, padded, error)) return ceBadInput;
-    if (std::find(route.Addresses.begin(), route.Addresses.end(), padded) != route.Addresses.end()) {
-      error = "--relay " + padded + " occurs twice in the route";
-      return ceBadInput;
-    }
-    route.Addresses.push_back(padded);
-  }
-  route.SetEnabled(true);
 
   TCtrlItem item = GetCtrlItem(fields);
   ApplyCtrlItem(item, fields, cur);
-
-  // What the window would not have let the user type. Skipped when the identifier is unusable:
-  // composition reports that.
-  if (!(item.NeedsDI && di.size() != 8)) {
-    if (args.Has("--len") && !fields.edtLen.Enabled) {
-      error = "--len" + std::string(NotUsed) + cmd +
-              (item.Code == 0x14 ? " with an identifier from the catalogue" : "");
-      return ceBadInput;
-    }
-    if (!data.empty() && !fields.edtData.Enabled && fields.edtData.Text != data) {
-      error = fields.edtData.Text.empty() ? "--data" + std::string(NotUsed) + cmd
-                                          : "the data of " + di + " is fixed to " + fields.edtData.Text;
-      return ceBadInput;
-    }
-    if (fields.edtData.Enabled && fields.edtData.MaxLength > 0 &&
-        data.size() > static_cast<size_t>(fields.edtData.MaxLength)) {
-      error = "--data holds at most " + std::to_string(fields.edtData.MaxLength) + " digits for " + cmd;
-      return ceBadInput;
-    }
-  }
+  if (!AsTheWindowAllows(args, item, fields, cmd, data, error)) return ceBadInput;
 
   TBuildFailure why = bfNone;
   if (!BuildFrame(item, fields, params, route, frame, &why)) {

@@ -27,10 +27,17 @@ std::string FrameBodyLines(const TFrameBody& body) {
     out += "ErrorWord=" + word + "\n";
     out += "ErrorText=" + TDLT::ErrorText(value) + "\n";
   }
-  // A read reply carries the identifier (4 bytes) first, then the value in wire order.
+  // A read reply carries the identifier (4 bytes) first, then the value in wire order; a
+  // follow-up reply (12H) ends with the frame's sequence number, which is no part of the value.
   const bool readReply = body.FuncCode == 0x11 || body.FuncCode == 0x12;
-  if (body.Normal && body.Dir == 1 && readReply && body.Data.size() > 8) {
-    out += "Value=" + ReverseHex(body.Data.substr(8)) + "\n";
+  const std::size_t valueEnd = body.Data.size() - (body.FuncCode == 0x12 ? 2 : 0);
+  if (body.Normal && body.Dir == 1 && readReply && valueEnd > 8) {
+    out += "Value=" + ReverseHex(body.Data.substr(8, valueEnd - 8)) + "\n";
+    if (body.FuncCode == 0x12) {
+      uint8_t sequence = 0;
+      TStringUtil::TryHexPair(body.Data.substr(valueEnd), sequence);
+      out += "Sequence=" + std::to_string(sequence) + "\n";
+    }
     if (body.FuncCode == 0x11) {
       const std::string di = ReverseHex(body.Data.substr(0, 8));
       out += "Identifier=" + di + "\n";

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -89,6 +90,29 @@ TEST_F(ComposeCliTest, CommandsWithFixedAddressesAndDecimalData) {
   EXPECT_EQ(Compose({"--cmd", "baud", "--address", "1", "--data", "9600"}).Out, Expected("000000000001", 0x17, "20"));
   EXPECT_EQ(Compose({"--cmd", "write", "--address", "1", "--di", "04FF0001", "--len", "4", "--data", "1234"}).Out,
             Expected("000000000001", 0x14, "0100FF04" + Psw + Operator + "34120000"));
+}
+
+// Without --data, broadcast time sends the local time of the moment (ssmmhhDDMMYY on the line)
+// and freeze sends 99999999, freeze at once; both say so on stderr.
+TEST_F(ComposeCliTest, BroadcastTimeAndFreezeWithoutDataSendNowAndSaySo) {
+  TProcessResult r = Compose({"--cmd", "freeze", "--address", "1"});
+  EXPECT_EQ(r.Out, Expected("000000000001", 0x16, "99999999"));
+  EXPECT_NE(r.Err.find("99999999（立即冻结）"), std::string::npos) << r.Err;
+
+  auto wire = [](std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%S%M%H%d%m%y", &local);
+    return std::string(text);
+  };
+  const std::time_t before = std::time(nullptr);
+  r = Compose({"--cmd", "broadcast-time"});
+  const std::time_t after = std::time(nullptr);
+  bool now = false;
+  for (std::time_t t = before; t <= after; ++t) now = now || r.Out == Expected("999999999999", 0x08, wire(t));
+  EXPECT_TRUE(now) << r.Out;
+  EXPECT_NE(r.Err.find("广播校时发送本机当前时间"), std::string::npos) << r.Err;
 }
 
 TEST_F(ComposeCliTest, SettingsFileGivesPasswordOperatorCollectorAndPreamble) {

@@ -149,6 +149,11 @@ TEST(DecodeCliTest, ReadRepliesShowTheirReading) {
     EXPECT_TRUE(HasLine(r.Out, line)) << line << "\n" << r.Out;
   }
   EXPECT_LT(r.Out.find("Value="), r.Out.find("Reading="));
+  // A follow-up reply (92H): identifier, 1234.56, then its sequence number 02 closing the data.
+  r = Dlt({"decode", "68 01 00 00 00 00 00 68 92 09 33 33 34 33 89 67 45 33 35 D6 16"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(HasLine(r.Out, "Value=00123456")) << r.Out;
+  EXPECT_TRUE(HasLine(r.Out, "Sequence=2")) << r.Out;
   // -1.234 A with its sign bit, and a current whose bytes are not BCD.
   for (const auto& [data, reading] : {std::pair{"00010202341280", "Reading=-1.234 A"},
                                       std::pair{"0001020234128A", "Reading=cannot read as signed XXX.XXX A: byte 8A is not BCD"}}) {

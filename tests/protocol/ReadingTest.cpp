@@ -53,6 +53,7 @@ TEST(Reading, EveryLayoutAndUnitReadsAsTheStandardDefines) {
       {"02010100", {0x01, 0x22}, "220.1 V"},
       {"02020100", {0x34, 0x12, 0x80}, "-1.234 A"},
       {"02020300", {0x00, 0x50, 0x00}, "5.000 A"},
+      {"02020100", {0x00, 0x00, 0x80}, "0.000 A"},  // sign bit with a zero value: no minus
       {"02030000", {0x56, 0x34, 0x92}, "-12.3456 kW"},
       {"02040100", {0x00, 0x50, 0x01}, "1.5000 kvar"},
       {"02050000", {0x00, 0x00, 0x03}, "3.0000 kVA"},
@@ -111,6 +112,7 @@ TEST(Reading, DataThatDoesNotFitGivesAReasonInsteadOfANumber) {
       {"00010000", {0x56, 0x34, 0x12, 0x00, 0x00}, "cannot read as XXXXXX.XX kWh: 5 bytes, 4 bytes are expected"},
       {"00010000", {0x5A, 0x34, 0x12, 0x00}, "cannot read as XXXXXX.XX kWh: byte 5A is not BCD"},
       {"02020100", {0x34, 0x12, 0x8A}, "cannot read as signed XXX.XXX A: byte 8A is not BCD"},
+      {"04000401", {0x0A, 0x00, 0x00, 0x00, 0x00, 0x00}, "cannot read as DIGITS*6: byte 0A is not BCD"},
       {"04000101", {0x01, 0x30, 0x02, 0x26}, "cannot read as YYMMDDWW: 2026-02-30 is no date"},
       {"04000101", {0x07, 0x09, 0x12, 0x26}, "cannot read as YYMMDDWW: week day 07 is not 00 to 06"},
       {"04000102", {0x00, 0x60, 0x10}, "cannot read as hhmmss: 10:60 is no time of day"},

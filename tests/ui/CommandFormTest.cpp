@@ -242,8 +242,8 @@ TEST_F(CommandFormTest, InterruptEndsTheWait) {
 }
 
 // With the port closed nothing is written; a 10,000-character command goes out whole; an answer
-// longer than 8192 bytes is cut there, the last row says so, and the rest is flushed by the next
-// exchange.
+// of exactly 8192 bytes is whole; one longer than 8192 bytes is cut there, the last row says so,
+// and the rest is flushed by the next exchange.
 TEST_F(CommandFormTest, ClosedPortAndOverlongTexts) {
   std::string error;
   Port.Close(error);
@@ -257,6 +257,14 @@ TEST_F(CommandFormTest, ClosedPortAndOverlongTexts) {
   Send();
   EXPECT_EQ(Received(), std::string(10000, 'X') + "\r");
   EXPECT_EQ(Contents(Got).back(), "ERROR");
+
+  Form->btnCls->click();
+  std::string full(8192, ' ');
+  for (size_t i = 0; i < full.size(); ++i) full[i] = static_cast<char>('A' + i % 26);
+  AnswerLater(50, std::vector<uint8_t>(full.begin(), full.end()));
+  Send();
+  EXPECT_EQ(Contents(Got), std::vector<std::string>{full}) << "an answer that just fits is not cut";
+  JoinWriter();
 
   for (size_t size : {size_t(20000), size_t(1) << 20}) {
     Form->btnCls->click();
@@ -282,22 +290,32 @@ TEST_F(CommandFormTest, ClosedPortAndOverlongTexts) {
 // The window never uses the port while the channel has a frame queued or in flight, and a frame
 // queued during the window's exchange waits for its end.
 TEST_F(CommandFormTest, SharesThePortWithTheChannel) {
-  Channel->Start();
-  std::atomic<int> ends{0}, lastCode{-1};
-  Channel->SetExchangeHandler([&](const TKvFrame&, int code, const std::string&) {
-    lastCode = code;
-    ++ends;
-  });
   TDltFrame read;
   read.Address = "000000000001";
   read.CtrlCode = 0x11;
   read.DI = read.DataField = "00010000";
   read.DataLen = 4;
   read.TimeoutSec = 5;
+  std::string message;
+  // Queued, not yet taken: the sending thread does not run yet.
+  ASSERT_EQ(Channel->Send(read.Address, read, read.DataField, message), 0) << message;
+  Type("at");
+  Send();
+  EXPECT_EQ(Received(), "");
+  EXPECT_EQ(Contents(Got), std::vector<std::string>{"串口正忙，请稍后再试！"});
+  Form->btnCls->click();
+
+  std::atomic<int> ends{0}, lastCode{-1};
+  Channel->SetExchangeHandler([&](const TKvFrame&, int code, const std::string&) {
+    lastCode = code;
+    ++ends;
+  });
+  Channel->Start();
+  ASSERT_TRUE(WaitFor([&] { return ends == 1; })) << "the queued frame is answered once the thread runs";
   TMeterFaults quiet;
   quiet.NoReply = true;
   Meter->SetFaults(quiet);
-  std::string message;
+  Meter->ClearReceived();
   ASSERT_EQ(Channel->Send(read.Address, read, read.DataField, message), 0) << message;
   ASSERT_TRUE(WaitFor([&] { return !Meter->ReceivedBytes().empty(); }));
   Type("at");
@@ -311,7 +329,7 @@ TEST_F(CommandFormTest, SharesThePortWithTheChannel) {
   QTimer::singleShot(100, Form.get(), [&] { Channel->Send(read.Address, read, read.DataField, message); });
   Send();
   EXPECT_EQ(Contents(Got).back(), "OK");
-  ASSERT_TRUE(WaitFor([&] { return ends == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return ends == 3; }));
   EXPECT_EQ(lastCode, 0) << "the frame was answered after the window's exchange";
 }
 
