@@ -15,15 +15,14 @@
 
 namespace {
 
-const char* const kInterrupted = "通信被中断！";
-const char* const kWildcard = "AAAAAAAAAAAA";
-const char* const kBroadcast = "999999999999";
+
+const std::string kInvalidPrefix = "收到无效数据报文：";
 
 std::atomic<bool> g_interrupted{false};
 extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
-// Collects the entries the channel logs; prints them with --verbose. An invalid reply is only
-// logged, so its text is taken from here.
+// Collects the entries the channel logs; prints them with --verbose. The bytes of an invalid
+// reply are only logged, so they are taken from here.
 class TCliSink : public TLogSink {
  public:
   explicit TCliSink(bool verbose) : Verbose(verbose) { SetLogSink(this); }
@@ -31,7 +30,7 @@ class TCliSink : public TLogSink {
   void WriteLog(int types, const std::string& source, const std::string& text) override {
     std::lock_guard<std::mutex> guard(Lock);
     if (Verbose) std::cerr << source << ": " << text << "\n";
-    if (types & (ltError | ltException)) LastError = text;
+    if ((types & ltError) && text.rfind(kInvalidPrefix, 0) == 0) LastError = text.substr(kInvalidPrefix.size());
   }
   int LogTypes() const override { return Verbose ? 31 : ltError | ltException; }
   std::string TakeError() {
@@ -46,12 +45,6 @@ class TCliSink : public TLogSink {
   std::mutex Lock;
   std::string LastError;
 };
-
-// The display-order address of the last 6 bytes of a wire-order hex text.
-std::string LastAddress(const std::string& wireHex) {
-  if (wireHex.size() < 12) return "";
-  return ReverseHex(wireHex.substr(wireHex.size() - 12));
-}
 
 }  // namespace
 
@@ -88,31 +81,6 @@ const std::atomic<bool>& InterruptFlag() {
   return g_interrupted;
 }
 
-std::string ExpectedReplyAddress(const TDltFrame& frame, const std::vector<uint8_t>& raw) {
-  std::string address = frame.Address;
-  if (frame.RawFrame) {
-    address.clear();
-    if (raw.size() >= 7 && raw[0] == 0x68)
-      for (int i = 6; i >= 1; --i) address += TStringUtil::BytesToHex(&raw[static_cast<size_t>(i)], 1);
-  } else if (frame.ViaCollector) {
-    address = LastAddress(frame.DataField);
-  } else if (frame.RelayCount > 0) {
-    address = LastAddress(frame.RelayData);
-  }
-  if (address.size() != 12 || address == kWildcard || address == kBroadcast) return "";
-  return address;
-}
-
-bool AddressFits(const std::string& expected, const std::string& replyAddress) {
-  if (expected.empty()) return true;
-  if (replyAddress.size() != expected.size()) return false;
-  for (size_t i = 0; i + 1 < expected.size(); i += 2) {
-    if (expected.compare(i, 2, "AA") == 0) continue;
-    if (expected.compare(i, 2, replyAddress, i, 2) != 0) return false;
-  }
-  return true;
-}
-
 struct TCliLink::TImpl {
   TImpl(const TPreamble& preamble, bool verbose) : Sink(verbose), Channel([preamble] { return preamble; }) {}
 
@@ -127,6 +95,7 @@ struct TCliLink::TImpl {
   bool HasReply = false;
   TFrameBody Body;
   double RoundTripMs = 0;
+  std::vector<TStrayReply> Strays;
   TChannel Channel;  // last: destroyed (and its thread joined) first
 
   void Install() {
@@ -138,6 +107,13 @@ struct TCliLink::TImpl {
       HasReply = true;
       Body = body;
       RoundTripMs = std::chrono::duration<double, std::milli>(reply.Stamp - sent.Stamp).count();
+    });
+    Channel.SetStrayHandler([this](const TKvFrame& sent, const TKvFrame&, const TFrameBody& body,
+                                   const std::string& reason) {
+      const TAnswerRule rule = AnswerRule(sent.DltFrame, sent.Buf.get(), sent.BufLen);
+      const bool other = JudgeReply(rule, body) == afAddress;
+      std::lock_guard<std::mutex> guard(Lock);
+      Strays.push_back({body, reason, other});
     });
     Channel.SetExchangeHandler([this](const TKvFrame&, int code, const std::string& message) {
       {
@@ -151,7 +127,8 @@ struct TCliLink::TImpl {
     Channel.Start();
   }
 
-  // Waits for the end of the exchange; Ctrl-C asks the channel to stop it.
+  // Waits for the end of the exchange; Ctrl-C asks the channel to stop it. The channel reports
+  // every exchange it accepted, also one dropped from the queue by the stop.
   void Wait() {
     bool stopAsked = false;
     std::unique_lock<std::mutex> guard(Lock);
@@ -163,14 +140,18 @@ struct TCliLink::TImpl {
         stopAsked = true;
         continue;
       }
-      if (stopAsked && !Channel.Busy() && !Done) {  // dropped from the queue before it was sent
-        Done = true;
-        Code = crInterrupted;
-        Message = kInterrupted;
-        break;
-      }
-      Ended.wait_for(guard, std::chrono::milliseconds(stopAsked ? 5 : 200));
+      Ended.wait_for(guard, std::chrono::milliseconds(200));
     }
+  }
+
+  void Reset() {
+    std::lock_guard<std::mutex> guard(Lock);
+    Done = HasReply = false;
+    Code = 0;
+    Message.clear();
+    Body = TFrameBody();
+    RoundTripMs = 0;
+    Strays.clear();
   }
 };
 
@@ -192,16 +173,22 @@ void TCliLink::Close() {
   if (Impl->Port.PortOpen()) Impl->Port.Close(error);
 }
 
+namespace {
+TExchangeKind KindOf(int code, bool noReply) {
+  switch (code) {
+    case crOk: return noReply ? ekNoReplyWanted : ekReply;
+    case crTimeout: return ekTimeout;
+    case crInterrupted: return ekInterrupted;
+    case crSendError: return ekSendError;
+    case crInvalidReply: return ekInvalid;
+    default: return ekFailed;  // the port closed meanwhile
+  }
+}
+}  // namespace
+
 TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) {
   TImpl& I = *Impl;
-  {
-    std::lock_guard<std::mutex> guard(I.Lock);
-    I.Done = I.HasReply = false;
-    I.Code = 0;
-    I.Message.clear();
-    I.Body = TFrameBody();
-    I.RoundTripMs = 0;
-  }
+  I.Reset();
   I.Sink.TakeError();
   TExchangeResult result;
   int code;
@@ -216,21 +203,13 @@ TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uin
   I.Wait();
 
   std::lock_guard<std::mutex> guard(I.Lock);
+  result.Kind = KindOf(I.Code, frame.NoReply);
+  if (result.Kind == ekReply && !I.HasReply) result.Kind = ekInvalid;  // cannot happen; never a reading
   result.Message = I.Message;
   result.HasReply = I.HasReply;
   result.Body = I.Body;
   result.RoundTripMs = I.RoundTripMs;
-  if (I.Code == crTimeout) result.Kind = ekTimeout;
-  else if (I.Code == crInterrupted) result.Kind = ekInterrupted;
-  else if (I.Code != crOk) result.Kind = ekFailed;
-  else if (frame.NoReply) result.Kind = ekNoReplyWanted;
-  else if (!I.HasReply) {
-    result.Kind = ekInvalid;
-    result.Message = I.Sink.TakeError();
-  } else if (!AddressFits(ExpectedReplyAddress(frame, raw), I.Body.Address)) {
-    result.Kind = ekOtherAddress;
-  } else {
-    result.Kind = ekReply;
-  }
+  result.Strays = I.Strays;
+  if (result.Kind == ekInvalid) result.InvalidFrame = I.Sink.TakeError();
   return result;
 }

@@ -8,25 +8,36 @@
 #include <vector>
 
 #include "comm/Channel.h"
+#include "protocol/ReplyMatch.h"
 #include "protocol/Types.h"
 
-// How an exchange ended, as the commands report it.
+// How an exchange ended, as the commands report it (from the channel's verdict).
 enum TExchangeKind {
-  ekReply,         // a valid reply from the addressed meter (normal or abnormal)
-  ekOtherAddress,  // a valid reply from another address than the one addressed
+  ekReply,         // the answer to the request (normal or abnormal)
   ekNoReplyWanted, // the command expects no reply (broadcasts)
-  ekTimeout,       // no complete reply in time
+  ekTimeout,       // no answer in time
   ekInvalid,       // a reply frame that failed the frame check
   ekInterrupted,   // Ctrl-C
-  ekFailed,        // the port failed while sending
+  ekSendError,     // writing to the port failed (the port failed or went away)
+  ekFailed,        // refused before sending: the port is not open or the frame cannot be packed
+};
+
+// A frame that came during the wait but was not the answer (e.g. a late reply to an earlier
+// request, or a reply from another meter).
+struct TStrayReply {
+  TFrameBody Body;
+  std::string Reason;       // the answer rule's reason, Chinese
+  bool OtherAddress = false;  // it came from an address the request was not meant for
 };
 
 struct TExchangeResult {
   TExchangeKind Kind = ekFailed;
-  std::string Message;     // the channel's message; for ekInvalid the logged frame text
+  std::string Message;     // the channel's message
+  std::string InvalidFrame;  // for ekInvalid: the frame as received, spaced hex
   bool HasReply = false;
   TFrameBody Body;
   double RoundTripMs = 0;  // from the write to the reply's last byte, microsecond resolution
+  std::vector<TStrayReply> Strays;
 };
 
 // Splits the line settings off the arguments: `--settings 9600,E,8,1` names the line (into
@@ -35,14 +46,6 @@ std::vector<std::string> TakeLineSettings(const std::vector<std::string>& args, 
 
 // Sets a flag on SIGINT (installed once); the flag stays set.
 const std::atomic<bool>& InterruptFlag();
-
-// The address a reply is expected from: the final destination of a relayed frame, the meter
-// behind a collector, the addressed meter otherwise; empty when any address may answer
-// (wildcard AAAAAAAAAAAA, broadcast 999999999999, a typed frame too short to carry one).
-// `raw` holds the bytes of a typed frame (empty for a composed one).
-std::string ExpectedReplyAddress(const TDltFrame& frame, const std::vector<uint8_t>& raw);
-// True when `replyAddress` fits `expected`, an AA byte of `expected` fitting any byte.
-bool AddressFits(const std::string& expected, const std::string& replyAddress);
 
 class TCliLink {
  public:

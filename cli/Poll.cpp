@@ -19,6 +19,7 @@
 #include "cli/Command.h"
 #include "cli/CommandOptions.h"
 #include "cli/Exchange.h"
+#include "cli/RoundTrips.h"
 #include "protocol/DLT.h"
 #include "protocol/PublicFunc.h"
 #include "protocol/Reading.h"
@@ -29,8 +30,9 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 const char* const kDefaultLine = "9600,E,8,1";
-// Exit codes: every exchange had a reply; a bad option or port; an exchange without a reply.
-enum TPollExit : int { peOk = 0, peBadInput = 1, peNoReply = 2 };
+// Exit codes: every exchange had a reply; a bad option or port; an exchange without a reply;
+// a write that failed (the port failed or went away).
+enum TPollExit : int { peOk = 0, peBadInput = 1, peNoReply = 2, peSendFailed = 3 };
 
 const char kHelp[] =
     "Usage: dlt645 poll --port PATH --address ADDR... (--di DI... | --di-file FILE)\n"
@@ -40,7 +42,10 @@ const char kHelp[] =
     "\n"
     "Reads every identifier from every meter, one exchange after the other through the\n"
     "workbench's channel, round after round, until --count rounds or --duration have passed, or\n"
-    "until Ctrl-C. Timeouts and invalid replies are counted and the run goes on.\n"
+    "until Ctrl-C. Timeouts, invalid replies and failed writes are counted and the run goes on.\n"
+    "A frame that comes during the wait but is not the answer (its control code, address or\n"
+    "identifier does not fit the request: a late reply to an earlier request, a reply from\n"
+    "another meter) is never taken as the reading; it is counted as stale and the wait goes on.\n"
     "\n"
     "  --port PATH       the serial port (or the path `dlt645 simulate` prints)\n"
     "  --address ADDR    a meter address, 1 to 12 hex digits; repeatable\n"
@@ -73,16 +78,21 @@ const char kHelp[] =
     "  unit            the unit of the reading\n"
     "  round trip ms   from the write to the reply's last byte, three decimals\n"
     "  outcome         ok; error XXH and its text (an abnormal reply); timeout; invalid reply;\n"
-    "                  other address ADDR (a reply from a meter not addressed)\n"
+    "                  send failed: and the channel's message (the write failed, the port went\n"
+    "                  away); followed by \", stale N\" when N frames that were not the answer\n"
+    "                  came during the wait\n"
     "\n"
     "On a terminal, standard error shows a progress line: rounds done, replies, failures and\n"
     "the last round trip. At the end, or on Ctrl-C, a summary (Name=value lines; on standard\n"
     "output when the rows go to --csv, else on standard error): Rounds=, Exchanges=, Replies=,\n"
-    "ErrorReplies=, Timeouts=, InvalidReplies=, OtherAddress=, Interrupted=, RoundTripMinMs=,\n"
-    "RoundTripMedianMs=, RoundTripP95Ms=, RoundTripMaxMs=.\n"
+    "ErrorReplies=, Timeouts=, InvalidReplies=, SendErrors=, Stale= (frames that were not the\n"
+    "answer), OtherAddress= (those of them from another address), Interrupted=,\n"
+    "RoundTripMinMs=, RoundTripMedianMs= (the mean of the middle two for an even count),\n"
+    "RoundTripP95Ms= (nearest rank), RoundTripMaxMs=.\n"
     "\n"
     "Exit status: 0 every exchange had a reply; 1 a bad option, a file that cannot be read or\n"
-    "written, or a port that cannot be opened; 2 some exchange timed out or got an invalid reply.\n";
+    "written, or a port that cannot be opened; 2 some exchange timed out or got an invalid reply;\n"
+    "3 some write failed (the port failed or went away).\n";
 
 struct TPollTarget {
   std::string Address;
@@ -104,11 +114,12 @@ struct TPollPlan {
 };
 
 struct TPollTally {
-  long long Rounds = 0, Exchanges = 0, Replies = 0, ErrorReplies = 0, Timeouts = 0, Invalid = 0, OtherAddress = 0;
+  long long Rounds = 0, Exchanges = 0, Replies = 0, ErrorReplies = 0, Timeouts = 0, Invalid = 0, SendErrors = 0;
+  long long Stale = 0, OtherAddress = 0;
   bool Interrupted = false;
   std::vector<double> Trips;
   double LastTrip = -1;
-  long long Failures() const { return ErrorReplies + Timeouts + Invalid + OtherAddress; }
+  long long Failures() const { return ErrorReplies + Timeouts + Invalid + SendErrors; }
 };
 
 int Bad(const std::string& message) {
@@ -304,54 +315,56 @@ class TCsvOut {
   bool Bom = false;
 };
 
-// One CSV row for an exchange, counted in the tally.
+// The outcome column and the counts of the answer itself.
+std::string ReplyOutcome(const TExchangeResult& r, std::vector<std::string>& row, TPollTally& tally) {
+  const TFrameBody& b = r.Body;
+  ++tally.Replies;
+  tally.Trips.push_back(r.RoundTripMs);
+  tally.LastTrip = r.RoundTripMs;
+  row[7] = Ms(r.RoundTripMs);
+  if (!b.Normal) {
+    ++tally.ErrorReplies;
+    uint8_t word = 0;
+    TStringUtil::TryHexPair(b.Data.substr(0, 2), word);
+    return "error " + b.Data.substr(0, 2) + "H " + TDLT::ErrorText(word);
+  }
+  const TReading reading = ReplyReading(b);
+  row[4] = b.Data.size() > 8 ? ReverseHex(b.Data.substr(8)) : "";
+  row[5] = reading.Value;
+  row[6] = reading.Unit;
+  return "ok";
+}
+
+std::string Outcome(const TExchangeResult& r, std::vector<std::string>& row, TPollTally& tally) {
+  switch (r.Kind) {
+    case ekReply: return ReplyOutcome(r, row, tally);
+    case ekTimeout:
+      ++tally.Timeouts;
+      return "timeout";
+    case ekInvalid:
+      ++tally.Invalid;
+      row[4] = r.InvalidFrame;
+      return "invalid reply";
+    case ekSendError:
+    case ekFailed:
+      ++tally.SendErrors;
+      return "send failed: " + r.Message;
+    default: return r.Message;
+  }
+}
+
+// One CSV row for an exchange, counted in the tally. Frames that were not the answer are only
+// counted: their values are never shown as the reading of the request.
 std::vector<std::string> ExchangeRow(const TPollTarget& target, const TExchangeResult& r, const std::string& started,
                                      TPollTally& tally) {
   std::vector<std::string> row = {started, target.Address, target.DI, target.Name, "", "", "", "", ""};
   ++tally.Exchanges;
-  const TFrameBody& b = r.Body;
-  if (r.Kind == ekReply || r.Kind == ekOtherAddress) {
-    ++tally.Replies;
-    tally.Trips.push_back(r.RoundTripMs);
-    tally.LastTrip = r.RoundTripMs;
-    row[7] = Ms(r.RoundTripMs);
+  row[8] = Outcome(r, row, tally);
+  for (const TStrayReply& stray : r.Strays) {
+    ++tally.Stale;
+    if (stray.OtherAddress) ++tally.OtherAddress;
   }
-  switch (r.Kind) {
-    case ekReply:
-      if (!b.Normal) {
-        ++tally.ErrorReplies;
-        uint8_t word = 0;
-        TStringUtil::TryHexPair(b.Data.substr(0, 2), word);
-        row[8] = "error " + b.Data.substr(0, 2) + "H " + TDLT::ErrorText(word);
-      } else {
-        const TReading reading = ReplyReading(b);
-        row[4] = b.Data.size() > 8 ? ReverseHex(b.Data.substr(8)) : "";
-        row[5] = reading.Value;
-        row[6] = reading.Unit;
-        row[8] = "ok";
-      }
-      break;
-    case ekOtherAddress:
-      ++tally.OtherAddress;
-      row[4] = b.FrameText;
-      row[8] = "other address " + b.Address;
-      break;
-    case ekTimeout:
-      ++tally.Timeouts;
-      row[8] = "timeout";
-      break;
-    case ekInvalid: {
-      ++tally.Invalid;
-      const std::string& m = r.Message;  // "收到无效数据报文：68 ..."
-      const size_t frame = m.find("68 ");
-      row[4] = frame == std::string::npos ? m : m.substr(frame);
-      row[8] = "invalid reply";
-      break;
-    }
-    default:
-      row[8] = r.Message;
-      break;
-  }
+  if (!r.Strays.empty()) row[8] += ", stale " + std::to_string(r.Strays.size());
   return row;
 }
 
@@ -366,17 +379,13 @@ void ShowProgress(const TPollTally& t, bool final) {
 void PrintSummary(const TPollTally& t, std::FILE* out) {
   std::fprintf(out,
                "Rounds=%lld\nExchanges=%lld\nReplies=%lld\nErrorReplies=%lld\nTimeouts=%lld\nInvalidReplies=%lld\n"
-               "OtherAddress=%lld\nInterrupted=%d\n",
-               t.Rounds, t.Exchanges, t.Replies, t.ErrorReplies, t.Timeouts, t.Invalid, t.OtherAddress,
-               t.Interrupted ? 1 : 0);
+               "SendErrors=%lld\nStale=%lld\nOtherAddress=%lld\nInterrupted=%d\n",
+               t.Rounds, t.Exchanges, t.Replies, t.ErrorReplies, t.Timeouts, t.Invalid, t.SendErrors, t.Stale,
+               t.OtherAddress, t.Interrupted ? 1 : 0);
   if (!t.Trips.empty()) {
-    std::vector<double> trips = t.Trips;
-    std::sort(trips.begin(), trips.end());
-    const size_t n = trips.size();
-    const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2;
-    const size_t p95 = static_cast<size_t>(std::ceil(0.95 * static_cast<double>(n))) - 1;  // nearest rank
+    const TRoundTrips f = RoundTripFigures(t.Trips);
     std::fprintf(out, "RoundTripMinMs=%s\nRoundTripMedianMs=%s\nRoundTripP95Ms=%s\nRoundTripMaxMs=%s\n",
-                 Ms(trips.front()).c_str(), Ms(median).c_str(), Ms(trips[p95]).c_str(), Ms(trips.back()).c_str());
+                 Ms(f.Min).c_str(), Ms(f.Median).c_str(), Ms(f.P95).c_str(), Ms(f.Max).c_str());
   }
   std::fflush(out);
 }
@@ -434,6 +443,7 @@ int RunPoll(const std::vector<std::string>& args) {
   const bool written = csv.Close(error);
   PrintSummary(tally, plan.CsvPath.empty() ? stderr : stdout);
   if (!written) return Bad(error);
+  if (tally.SendErrors > 0) return peSendFailed;
   return tally.Timeouts + tally.Invalid > 0 ? peNoReply : peOk;
 }
 

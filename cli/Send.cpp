@@ -9,6 +9,7 @@
 #include "cli/CommandOptions.h"
 #include "cli/Exchange.h"
 #include "cli/FrameBodyText.h"
+#include "cli/RoundTrips.h"
 #include "protocol/DLT.h"
 #include "protocol/Protocol.h"
 #include "protocol/StringUtil.h"
@@ -39,7 +40,8 @@ std::string Help() {
          "                    preamble; the checksum and 16H are added unless HEX already ends\n"
          "                    with them (a whole frame from its first 68H)\n"
          "  --count N         send the command N times; a timeout or an invalid reply is counted\n"
-         "                    and the run goes on; the counts and round trips follow at the end\n"
+         "                    and the run goes on (a failed write ends it); the counts and round\n"
+         "                    trips follow at the end\n"
          "  --timeout SEC     wait at most SEC seconds for the reply (default: the command's,\n"
          "                    10 s for a typed frame)\n"
          "  --verbose         print the log entries of the exchange on stderr\n"
@@ -48,16 +50,18 @@ std::string Help() {
          "\n"
          "Output: Sent=, then for a reply Reply=, Address=, Ctrl=, Dir=, Normal=, LastFrame=,\n"
          "FuncCode=, Len=, Data= (and Value=, Identifier=, Name= and Reading= for a read reply,\n"
-         "ErrorText= for an abnormal one),\n"
-         "Warning= when the reply comes from another address than the one addressed (the final\n"
-         "meter of a relay route or behind a collector; not asked for the wildcard and broadcast\n"
-         "addresses), RoundTripMs= (from the write to the reply's last byte, three decimals) and\n"
-         "Result= (success, failure or application timeout as the main window shows them); with\n"
-         "--count also Exchanges=, Replies=, Timeouts=, InvalidReplies=, OtherAddress=,\n"
-         "RoundTripMinMs=, RoundTripMedianMs= and RoundTripMaxMs=.\n"
+         "ErrorText= for an abnormal one), RoundTripMs= (from the write to the reply's last byte,\n"
+         "three decimals) and Result= (success, failure or application timeout as the main window\n"
+         "shows them). A frame that comes during the wait but is not the answer (its control code,\n"
+         "address or identifier does not fit the request: a late reply to an earlier request, a\n"
+         "reply from another meter) is never taken as the reply: it is shown as Stale= with the\n"
+         "frame and the reason, and the wait goes on. With --count also Exchanges=, Replies=,\n"
+         "Timeouts=, InvalidReplies=, SendErrors=, StaleReplies=, OtherAddress= (stale replies\n"
+         "from another address), RoundTripMinMs=, RoundTripMedianMs= and RoundTripMaxMs=.\n"
          "\n"
          "Exit status: 0 every exchange had a reply (or none was expected); 1 the port cannot be\n"
-         "opened or is busy, a reply was invalid or sending failed; 2 a reply did not come in time\n"
+         "opened or is busy, a reply was invalid or writing to the port failed; 2 a reply did not\n"
+         "come in time\n"
          "(or bad options); 3 interrupted with Ctrl-C.\n";
 }
 
@@ -115,7 +119,7 @@ struct TSendRequest {
 
 // The counts and round trips of a --count run.
 struct TSendTally {
-  int Exchanges = 0, Replies = 0, Timeouts = 0, Invalid = 0, OtherAddress = 0;
+  int Exchanges = 0, Replies = 0, Timeouts = 0, Invalid = 0, SendErrors = 0, Stale = 0, OtherAddress = 0;
   std::vector<double> Trips;
 };
 
@@ -174,7 +178,8 @@ std::vector<uint8_t> SentBytes(const TSendRequest& request) {
   if (request.Raw) return request.Typed;
   std::vector<uint8_t> bytes;
   const TPreamble& p = request.Preamble;
-  if (p.UseLC && p.LCCount > 0) bytes.assign(static_cast<size_t>(p.LCCount), static_cast<uint8_t>(std::stoi(p.LC, nullptr, 16)));
+  uint8_t lc = 0;
+  if (p.UseLC && p.LCCount > 0 && TStringUtil::TryHexPair(p.LC, lc)) bytes.assign(static_cast<size_t>(p.LCCount), lc);
   std::unique_ptr<uint8_t[]> packed;
   int len = 0;
   std::string ignored;
@@ -183,28 +188,35 @@ std::vector<uint8_t> SentBytes(const TSendRequest& request) {
   return bytes;
 }
 
-void PrintReply(const TExchangeResult& r, const std::string& expected) {
+void PrintReply(const TExchangeResult& r) {
   const TFrameBody& b = r.Body;
   std::string result = b.Ctrl == 0xC0 ? kAppTimeout : (b.Normal ? kSuccess : kFailure);
   std::cout << "Reply=" << b.FrameText << "\n" << FrameBodyLines(b);
-  if (r.Kind == ekOtherAddress)
-    std::cout << "Warning=the reply comes from " << b.Address << ", not from the addressed " << expected << "\n";
   std::cout << "RoundTripMs=" << Ms(r.RoundTripMs) << "\n"
             << "Result=" << result << "\n";
 }
 
 // Prints what one exchange gave and counts it; returns the exit code it calls for (ceOk, or the
 // code of a failure), and whether the run must stop.
+// Frames that came during the wait but were not the answer: counted, shown (for the first
+// exchange) with the reason, never as the reply.
+void ReportStrays(const TExchangeResult& r, bool first, TSendTally& tally) {
+  for (const TStrayReply& stray : r.Strays) {
+    ++tally.Stale;
+    if (stray.OtherAddress) ++tally.OtherAddress;
+    if (first) std::cout << "Stale=" << stray.Body.FrameText << stray.Reason << "\n";
+  }
+}
+
 int ReportExchange(const TSendRequest& request, const TExchangeResult& r, bool first, TSendTally& tally, bool& stop) {
   stop = false;
   ++tally.Exchanges;
+  ReportStrays(r, first, tally);
   switch (r.Kind) {
     case ekReply:
-    case ekOtherAddress:
       ++tally.Replies;
-      if (r.Kind == ekOtherAddress) ++tally.OtherAddress;
       tally.Trips.push_back(r.RoundTripMs);
-      if (first) PrintReply(r, ExpectedReplyAddress(request.Frame, request.Typed));
+      if (first) PrintReply(r);
       return ceOk;
     case ekNoReplyWanted:
       if (first) {
@@ -219,7 +231,13 @@ int ReportExchange(const TSendRequest& request, const TExchangeResult& r, bool f
       return seTimeout;
     case ekInvalid:
       ++tally.Invalid;
-      std::cerr << (r.Message.empty() ? "no valid reply" : r.Message) << "\n";
+      std::cerr << r.Message << "\n";
+      if (!r.InvalidFrame.empty()) std::cerr << "收到无效数据报文：" << r.InvalidFrame << "\n";
+      return ceFailed;
+    case ekSendError:
+      ++tally.SendErrors;
+      stop = true;
+      std::cerr << r.Message << "\n";
       return ceFailed;
     case ekInterrupted:
       --tally.Exchanges;
@@ -239,15 +257,14 @@ void PrintTally(const TSendTally& t) {
             << "Replies=" << t.Replies << "\n"
             << "Timeouts=" << t.Timeouts << "\n"
             << "InvalidReplies=" << t.Invalid << "\n"
+            << "SendErrors=" << t.SendErrors << "\n"
+            << "StaleReplies=" << t.Stale << "\n"
             << "OtherAddress=" << t.OtherAddress << "\n";
   if (t.Trips.empty()) return;
-  std::vector<double> trips = t.Trips;
-  std::sort(trips.begin(), trips.end());
-  const size_t n = trips.size();
-  const double median = n % 2 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2.0;
-  std::cout << "RoundTripMinMs=" << Ms(trips.front()) << "\n"
-            << "RoundTripMedianMs=" << Ms(median) << "\n"
-            << "RoundTripMaxMs=" << Ms(trips.back()) << "\n";
+  const TRoundTrips f = RoundTripFigures(t.Trips);
+  std::cout << "RoundTripMinMs=" << Ms(f.Min) << "\n"
+            << "RoundTripMedianMs=" << Ms(f.Median) << "\n"
+            << "RoundTripMaxMs=" << Ms(f.Max) << "\n";
 }
 
 // A timeout outweighs an invalid reply; Ctrl-C and a failing port end the run with their own code.
@@ -271,7 +288,7 @@ int RunSend(const std::vector<std::string>& args) {
   int exitCode = ceOk;
   for (int i = 0; i < request.Count; ++i) {
     TExchangeResult result = link.Exchange(request.Frame, request.Typed);
-    if (i == 0 && result.Kind != ekFailed) {
+    if (i == 0 && result.Kind != ekFailed && result.Kind != ekSendError) {
       const std::vector<uint8_t> sent = SentBytes(request);
       std::cout << "Sent=" << TStringUtil::BytesToHexSpaced(sent.data(), static_cast<int>(sent.size())) << "\n";
     }

@@ -2,6 +2,7 @@
 // each one, waits for its reply, assembles, checks and decodes it.
 #include "comm/Channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "comm/SerialPort.h"
 #include "protocol/LogSink.h"
 #include "protocol/Protocol.h"
+#include "protocol/ReplyMatch.h"
 #include "protocol/StringUtil.h"
 
 namespace {
@@ -24,8 +26,15 @@ const char* const kSent = "发送报文：";
 const char* const kReceived = "接收报文：";
 const char* const kInvalid = "收到无效数据报文：";
 const char* const kSendError = "发送报文发生错误：";
+const char* const kTransactSource = "TChannel.Transact";
+const char* const kStrayFrame = "，报文：";
+const char* const kUnknownError = "未知错误";
+const char* const kEmptyFrame = "报文为空";
 
 constexpr int kPollMs = 20;
+// Internal results of one look at the line while waiting (never reported).
+constexpr int kWaitOn = -1;       // bytes read, no answer among them yet
+constexpr int kNothingRead = -2;  // no bytes were waiting
 // The idle wait ends when a frame is queued or the channel shuts down; this bound only guards
 // against a lost notification.
 constexpr auto kIdleBound = std::chrono::seconds(5);
@@ -45,7 +54,7 @@ uint8_t PreambleByte(const std::string& lc) {
     }
     value = value * 16 + static_cast<uint32_t>(d);
   }
-  if (!ok) throw std::runtime_error("'$" + lc + "' is not a valid integer value");
+  if (!ok) throw std::runtime_error("前导字节“" + lc + "”不是有效的十六进制数");
   return static_cast<uint8_t>(value & 0xFF);
 }
 }  // namespace
@@ -63,6 +72,15 @@ struct TChannel::TImpl {
   std::mutex HandlerLock;
   TReplyHandler ReplyHandler;
   TExchangeHandler ExchangeHandler;
+  TStrayHandler StrayHandler;
+
+  std::atomic<uint64_t> LastSerial{0};
+  // The exchange that waits for its reply, for WaitState.
+  mutable std::mutex WaitLock;
+  bool Waiting = false;
+  uint64_t WaitSerial = 0;
+  std::chrono::steady_clock::time_point WaitStart{};
+  double WaitTimeout = 0;
 
   std::mutex WakeLock;
   std::condition_variable Wake;
@@ -74,10 +92,28 @@ struct TChannel::TImpl {
   TReplyScanner Scanner;
   std::vector<uint8_t> ReadBuf;
   std::vector<uint8_t> ReplyBytes;
+  bool OverflowLogged = false;
 
   void WakeSender() {
     { std::lock_guard<std::mutex> guard(WakeLock); }
     Wake.notify_all();
+  }
+
+  void MarkWaiting(uint64_t serial, double timeoutSec) {
+    std::lock_guard<std::mutex> guard(WaitLock);
+    Waiting = true;
+    WaitSerial = serial;
+    WaitStart = std::chrono::steady_clock::now();
+    WaitTimeout = timeoutSec;
+  }
+  void MarkIdle() {
+    std::lock_guard<std::mutex> guard(WaitLock);
+    Waiting = false;
+  }
+  template <class THandler>
+  THandler Handler(const THandler& installed) {
+    std::lock_guard<std::mutex> guard(HandlerLock);
+    return installed;
   }
 };
 
@@ -106,6 +142,8 @@ void TChannel::Shutdown() {
     I.SendThread->Terminate();
     I.SendThread->WaitFor();
   }
+  // A frame queued while the stop was already set never met an exchange: report it too.
+  ReportDropped(I.SendQueue.Clear());
 }
 
 int TChannel::CheckPortOpen(std::string& message) const {
@@ -116,44 +154,46 @@ int TChannel::CheckPortOpen(std::string& message) const {
   return crPortClosed;
 }
 
-void TChannel::Enqueue(std::unique_ptr<TKvFrame> frame) {
+void TChannel::Enqueue(std::unique_ptr<TKvFrame> frame, uint64_t* serial) {
+  frame->Serial = ++Impl->LastSerial;
+  if (serial) *serial = frame->Serial;
   SetStopRequest(false);
   Impl->SendQueue.Add(std::move(frame));
   Impl->WakeSender();
 }
 
 int TChannel::Send(const std::string& address, const TDltFrame& frame, const std::string& dataText,
-                   std::string& message) {
+                   std::string& message, uint64_t* serial) {
   if (int code = CheckPortOpen(message); code != crOk) return code;
   auto kv = std::make_unique<TKvFrame>();
   int code = TProtocol::Pack(address, frame, dataText, kv->Buf, kv->BufLen, message);
   if (code != 0) return code;
   kv->DltFrame = frame;
-  Enqueue(std::move(kv));
+  Enqueue(std::move(kv), serial);
   return crOk;
 }
 
 int TChannel::SendRaw(std::unique_ptr<uint8_t[]>& bytes, int count, const TDltFrame& frame,
-                      std::string& message) {
+                      std::string& message, uint64_t* serial) {
   if (int code = CheckPortOpen(message); code != crOk) return code;
   if (!bytes || count <= 0) {
-    message = "The frame is empty";
+    message = kEmptyFrame;
     return crPortClosed;
   }
   auto kv = std::make_unique<TKvFrame>();
   kv->Buf = std::move(bytes);
   kv->BufLen = count;
   kv->DltFrame = frame;
-  Enqueue(std::move(kv));
+  Enqueue(std::move(kv), serial);
   return crOk;
 }
 
 void TChannel::SetStopRequest(bool value) {
   if (Impl->StopRequest.exchange(value) == value) return;
-  if (value) {
-    Impl->SendQueue.Clear();
-    if (TSerialPort* port = Impl->Control.load()) port->Interrupt();
-  }
+  if (!value) return;
+  std::vector<std::unique_ptr<TKvFrame>> dropped = Impl->SendQueue.Clear();
+  if (TSerialPort* port = Impl->Control.load()) port->Interrupt();
+  ReportDropped(std::move(dropped));
 }
 
 bool TChannel::GetStopRequest() const { return Impl->StopRequest.load(); }
@@ -172,6 +212,20 @@ void TChannel::SetExchangeHandler(TExchangeHandler handler) {
   Impl->ExchangeHandler = std::move(handler);
 }
 
+void TChannel::SetStrayHandler(TStrayHandler handler) {
+  std::lock_guard<std::mutex> guard(Impl->HandlerLock);
+  Impl->StrayHandler = std::move(handler);
+}
+
+bool TChannel::WaitState(uint64_t& serial, double& elapsedSec, double& timeoutSec) const {
+  std::lock_guard<std::mutex> guard(Impl->WaitLock);
+  if (!Impl->Waiting) return false;
+  serial = Impl->WaitSerial;
+  elapsedSec = std::chrono::duration<double>(std::chrono::steady_clock::now() - Impl->WaitStart).count();
+  timeoutSec = Impl->WaitTimeout;
+  return true;
+}
+
 bool TChannel::Busy() const { return Impl->InFlight.load() || Impl->SendQueue.Count() > 0; }
 
 std::mutex& TChannel::ExchangeLock() { return Impl->Exchange; }
@@ -180,17 +234,32 @@ int TChannel::SendThreadId() const {
   return Impl->SendThread ? Impl->SendThread->ThreadId() : 0;
 }
 
-void TChannel::ProcessQueue() {
+void TChannel::Report(const TKvFrame& frame, int code, const std::string& message) {
+  TExchangeHandler onEnd = Impl->Handler(Impl->ExchangeHandler);
+  if (onEnd) onEnd(frame, code, message);
+}
+
+void TChannel::ReportDropped(std::vector<std::unique_ptr<TKvFrame>> frames) {
+  for (const auto& frame : frames) Report(*frame, crInterrupted, kInterrupted);
+}
+
+// In flight from before the frame leaves the queue, so Busy() never misses it, and only when
+// there is one, so an idle pass never looks busy.
+std::unique_ptr<TKvFrame> TChannel::TakeNext() {
   TImpl& I = *Impl;
-  // In flight from before the frame leaves the queue, so Busy() never misses it, and only when
-  // there is one, so an idle pass never looks busy.
   std::unique_ptr<TKvFrame> frame;
   if (I.SendQueue.Count() > 0) {
     I.InFlight = true;
     frame = I.SendQueue.Take();
   }
+  if (!frame) I.InFlight = false;
+  return frame;
+}
+
+void TChannel::ProcessQueue() {
+  TImpl& I = *Impl;
+  std::unique_ptr<TKvFrame> frame = TakeNext();
   if (!frame) {
-    I.InFlight = false;
     std::unique_lock<std::mutex> lock(I.WakeLock);
     I.Wake.wait_for(lock, kIdleBound,
                     [&] { return I.Terminating.load() || I.SendQueue.Count() > 0; });
@@ -205,143 +274,176 @@ void TChannel::ProcessQueue() {
     if (LogEnabled(ltDebug)) {
       LogEntry(ltDebug, kSendSource, kSent + TStringUtil::BytesToHex(frame->Buf.get(), frame->BufLen));
     }
-    int code = crOk;
     std::string message;
-    bool failed = false;
-    try {
-      if (I.Control.load()) {
-        std::lock_guard<std::mutex> exchange(I.Exchange);
-        frame->Tick = TickCount();
-        frame->Stamp = std::chrono::steady_clock::now();
-        code = Transact(*frame, message);
-      } else {
-        code = crPortClosed;  // no port given yet: the frame is dropped unsent
-        message = kPortNotOpen;
-      }
-    } catch (const std::exception& e) {
-      failed = true;
-      code = crPortClosed;
-      message = kSendError + std::string(e.what());
-    } catch (...) {
-      failed = true;
-      code = crPortClosed;
-      message = kSendError + std::string("unknown error");
-    }
-    if (failed) LogEntry(ltException, kSendSource, message);
-
-    TExchangeHandler onEnd;
-    {
-      std::lock_guard<std::mutex> guard(I.HandlerLock);
-      onEnd = I.ExchangeHandler;
-    }
-    if (onEnd) onEnd(*frame, code, message);
+    const int code = RunExchange(*frame, message);
+    Report(*frame, code, message);
     frame.reset();
     // After an error the frames still queued wait for the next call.
-    if (failed || I.Terminating.load()) return;
+    if (code == crSendError || I.Terminating.load()) return;
     frame = I.SendQueue.Take();
   }
 }
 
-int TChannel::Transact(TKvFrame& frame, std::string& message) {
+// One exchange with the port held; an error raised inside it ends it as a send error (logged).
+int TChannel::RunExchange(TKvFrame& frame, std::string& message) {
   TImpl& I = *Impl;
+  try {
+    if (!I.Control.load()) {  // no port given yet: the frame is dropped unsent
+      message = kPortNotOpen;
+      return crPortClosed;
+    }
+    std::lock_guard<std::mutex> exchange(I.Exchange);
+    frame.Tick = TickCount();
+    frame.Stamp = std::chrono::steady_clock::now();
+    return Transact(frame, message);
+  } catch (const std::exception& e) {
+    message = kSendError + std::string(e.what());
+  } catch (...) {
+    message = kSendError + std::string(kUnknownError);
+  }
+  LogEntry(ltException, kSendSource, message);
+  return crSendError;
+}
+
+int TChannel::Transact(TKvFrame& frame, std::string& message) {
   message.clear();
-  TSerialPort* port = I.Control.load();
+  TSerialPort* port = Impl->Control.load();
   if (!port || !port->PortOpen()) {
     message = kPortNotOpen;
     return crPortClosed;
   }
+  const std::vector<uint8_t> transmit = TransmitData(frame);
+  WriteTransmit(*port, transmit);
+  if (frame.DltFrame.NoReply) return crOk;
+  return AwaitAnswer(*port, frame, message);
+}
 
-  // The preamble settings are read now, at the moment of sending.
+// The preamble (read now, at the moment of sending; none before a typed frame) and the frame.
+std::vector<uint8_t> TChannel::TransmitData(const TKvFrame& frame) {
   std::vector<uint8_t> transmit;
-  if (!frame.DltFrame.RawFrame && I.Preamble) {
-    TPreamble preamble = I.Preamble();
+  if (!frame.DltFrame.RawFrame && Impl->Preamble) {
+    TPreamble preamble = Impl->Preamble();
     if (preamble.UseLC && preamble.LCCount > 0) {
       transmit.assign(static_cast<size_t>(preamble.LCCount), PreambleByte(preamble.LC));
     }
   }
   if (frame.Buf && frame.BufLen > 0) transmit.insert(transmit.end(), frame.Buf.get(), frame.Buf.get() + frame.BufLen);
+  return transmit;
+}
 
+// Bytes that arrived since the last exchange are thrown away before the frame goes out.
+void TChannel::WriteTransmit(TSerialPort& port, const std::vector<uint8_t>& transmit) {
   std::string error;
-  if (port->DiscardInput(error) != 0) throw std::runtime_error(error);
-  if (port->Write(transmit.data(), static_cast<int>(transmit.size()), error) != 0) {
+  if (port.DiscardInput(error) != 0) throw std::runtime_error(error);
+  if (port.Write(transmit.data(), static_cast<int>(transmit.size()), error) != 0) {
     throw std::runtime_error(error);
   }
-  const uint32_t start = TickCount();
-  if (frame.DltFrame.NoReply) return crOk;
+}
 
+// Polls until the answer, the timeout or a stop. Each poll waits at most 20 ms and ends early
+// when bytes arrive or a stop is requested.
+int TChannel::AwaitAnswer(TSerialPort& port, TKvFrame& frame, std::string& message) {
+  TImpl& I = *Impl;
   const double timeoutSec = frame.DltFrame.TimeoutSec;
-  const int64_t limitMs = static_cast<int64_t>(timeoutSec * 1000.0);
+  I.MarkWaiting(frame.Serial, timeoutSec);
+  struct TIdle {
+    TImpl& I;
+    ~TIdle() { I.MarkIdle(); }
+  } idle{I};
   I.Scanner.Reset();
-  bool overflowLogged = false;
+  I.OverflowLogged = false;
+  const uint32_t start = TickCount();
+  const int64_t limitMs = static_cast<int64_t>(timeoutSec * 1000.0);
+  auto endWait = [&](int code, const char* text) {
+    message = text;
+    LogEntry(ltError, kTransactSource, message + FrameToHex(frame));
+    return code;
+  };
   for (;;) {
-    // Each poll waits at most 20 ms; it ends early when bytes arrive or a stop is requested.
     std::string waitError;
     int ready = 0;
     if (!I.StopRequest.load()) {
       int64_t untilTimeout = limitMs + 1 - static_cast<int64_t>(static_cast<uint32_t>(TickCount() - start));
       int waitMs = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(kPollMs, untilTimeout)));
-      ready = port->WaitReadable(waitMs, waitError);
+      ready = port.WaitReadable(waitMs, waitError);
     }
-    uint32_t elapsed = TickCount() - start;
-    if (elapsed * 0.001 > timeoutSec) {
-      message = kTimeout;
-      return crTimeout;
-    }
-    if (I.StopRequest.load()) {
-      message = kInterrupted;
-      return crInterrupted;
-    }
-    int n = port->InBufferCount(error);
-    if (n < 0) throw std::runtime_error(error);
-    if (n < 1) {
-      if (ready < 0) throw std::runtime_error(waitError);
-      continue;
-    }
-    I.ReadBuf.clear();
-    int got = port->Read(n, I.ReadBuf, error);
-    if (got < 0) throw std::runtime_error(error);
-    int offset = 0;
-    while (offset < got) {
-      int used = 0, dropped = 0;
-      bool found = I.Scanner.Feed(I.ReadBuf.data() + offset, got - offset, used, I.ReplyBytes, dropped);
-      offset += used;
-      if (dropped > 0 && !overflowLogged) {
-        overflowLogged = true;
-        LogEntry(ltError, kRecvSource,
-                 kInvalid + std::to_string(dropped) + " bytes without a frame dropped (buffer full)");
-      }
-      if (found) {
-        auto reply = std::make_unique<TKvFrame>();
-        reply->BufLen = static_cast<int>(I.ReplyBytes.size());
-        reply->Buf = std::make_unique<uint8_t[]>(I.ReplyBytes.size());
-        std::copy(I.ReplyBytes.begin(), I.ReplyBytes.end(), reply->Buf.get());
-        reply->Tick = TickCount();
-        reply->Stamp = std::chrono::steady_clock::now();
-        reply->DltFrame = frame.DltFrame;
-        if (LogEnabled(ltDebug)) {
-          LogEntry(ltDebug, kRecvSource, kReceived + TStringUtil::BytesToHex(reply->Buf.get(), reply->BufLen));
-        }
-        DoDealFrame(frame, *reply);
-        return crOk;
-      }
-      if (used == 0) break;
-    }
+    if ((TickCount() - start) * 0.001 > timeoutSec) return endWait(crTimeout, kTimeout);
+    if (I.StopRequest.load()) return endWait(crInterrupted, kInterrupted);
+    const int code = ReadAndScan(port, frame, message);
+    if (code == kNothingRead && ready < 0) throw std::runtime_error(waitError);
+    if (code >= 0) return code;
   }
 }
 
-void TChannel::DoDealFrame(const TKvFrame& sent, const TKvFrame& reply) {
+// Reads what is waiting and hands every complete frame among it to DealCandidate, until one
+// ends the exchange.
+int TChannel::ReadAndScan(TSerialPort& port, TKvFrame& frame, std::string& message) {
+  TImpl& I = *Impl;
+  std::string error;
+  const int n = port.InBufferCount(error);
+  if (n < 0) throw std::runtime_error(error);
+  if (n < 1) return kNothingRead;
+  I.ReadBuf.clear();
+  const int got = port.Read(n, I.ReadBuf, error);
+  if (got < 0) throw std::runtime_error(error);
+  int offset = 0;
+  while (offset < got) {
+    int used = 0, dropped = 0;
+    bool found = I.Scanner.Feed(I.ReadBuf.data() + offset, got - offset, used, I.ReplyBytes, dropped);
+    offset += used;
+    if (dropped > 0 && !I.OverflowLogged) {
+      I.OverflowLogged = true;
+      LogEntry(ltError, kRecvSource, kInvalid + std::string("缓冲区已满，丢弃") + std::to_string(dropped) + "字节无帧数据");
+    }
+    for (; found; found = I.Scanner.Next(I.ReplyBytes)) {
+      const int code = DealCandidate(frame, message);
+      if (code != kWaitOn) return code;
+    }
+    if (used == 0) break;
+  }
+  return kWaitOn;
+}
+
+// One complete candidate frame: logged as received, then checked, decoded and judged.
+int TChannel::DealCandidate(TKvFrame& frame, std::string& message) {
+  TImpl& I = *Impl;
+  auto reply = std::make_unique<TKvFrame>();
+  reply->BufLen = static_cast<int>(I.ReplyBytes.size());
+  reply->Buf = std::make_unique<uint8_t[]>(I.ReplyBytes.size());
+  std::copy(I.ReplyBytes.begin(), I.ReplyBytes.end(), reply->Buf.get());
+  reply->Tick = TickCount();
+  reply->Stamp = std::chrono::steady_clock::now();
+  reply->DltFrame = frame.DltFrame;
+  reply->Serial = frame.Serial;
+  if (LogEnabled(ltDebug)) {
+    LogEntry(ltDebug, kRecvSource, kReceived + TStringUtil::BytesToHex(reply->Buf.get(), reply->BufLen));
+  }
+  switch (DoDealFrame(frame, *reply, message)) {
+    case fvAnswer: return crOk;
+    case fvInvalid: return crInvalidReply;
+    case fvStray: break;
+  }
+  return kWaitOn;
+}
+
+TFrameVerdict TChannel::DoDealFrame(const TKvFrame& sent, const TKvFrame& reply, std::string& message) {
   std::string verdict;
   if (TProtocol::CheckFrame(reply.Buf.get(), reply.BufLen, verdict) != 0) {
     LogEntry(ltError, kDealSource, kInvalid + FrameToHex(reply));
-    return;
+    message = kInvalid + FrameFault(reply.Buf.get(), reply.BufLen);
+    return fvInvalid;
   }
   TFrameBody body;
-  std::string message;
-  int code = TProtocol::UnPack(reply.Buf.get(), reply.BufLen, body, message);
-  TReplyHandler show;
-  {
-    std::lock_guard<std::mutex> guard(Impl->HandlerLock);
-    show = Impl->ReplyHandler;
+  std::string unpacked;
+  const int code = TProtocol::UnPack(reply.Buf.get(), reply.BufLen, body, unpacked);
+  std::string reason;
+  if (!IsAnswer(sent.DltFrame, sent.Buf.get(), sent.BufLen, body, reason)) {
+    LogEntry(ltError, kDealSource, reason + kStrayFrame + FrameToHex(reply));
+    TStrayHandler stray = Impl->Handler(Impl->StrayHandler);
+    if (stray) stray(sent, reply, body, reason);
+    return fvStray;
   }
-  if (show) show(sent, reply, body, message, code);
+  TReplyHandler show = Impl->Handler(Impl->ReplyHandler);
+  if (show) show(sent, reply, body, unpacked, code);
+  return fvAnswer;
 }

@@ -15,8 +15,15 @@
 class TSerialPort;
 class TFrameSendThread;
 
-// Result codes of Send, SendRaw and Transact.
-enum TChannelResult : int { crOk = 0, crPortClosed = 1, crTimeout = 2, crInterrupted = 3 };
+// Result codes of Send, SendRaw, Transact and the exchange handler.
+enum TChannelResult : int {
+  crOk = 0,
+  crPortClosed = 1,    // "串口未打开！"; also a frame that cannot be packed
+  crTimeout = 2,       // "等待数据回应超时！"
+  crInterrupted = 3,   // "通信被中断！": stopped while waiting, or dropped from the queue
+  crSendError = 4,     // "发送报文发生错误：" + the error
+  crInvalidReply = 5,  // "收到无效数据报文：" + what the frame check found wrong
+};
 
 // The preamble settings, read as one consistent copy at the moment a frame is sent.
 struct TPreamble {
@@ -26,16 +33,25 @@ struct TPreamble {
 };
 using TPreambleSource = std::function<TPreamble()>;
 
-// Called on the sending thread for each valid reply: sent frame, reply frame, decoded body,
-// UnPack's message and code. The main window installs its ShowReply here.
+// Called on the sending thread for the answer to a request: sent frame, reply frame, decoded
+// body, UnPack's message and code. The main window installs its ShowReply here.
 using TReplyHandler = std::function<void(const TKvFrame& sent, const TKvFrame& reply,
                                          const TFrameBody& body, const std::string& message, int code)>;
 
-// Called on the sending thread when an exchange ends, however it ends: the sent frame, the
-// result code and message of the exchange (0 with a reply or without waiting, 1 port closed or
-// an error caught while sending, 2 timeout, 3 interrupted). Frames dropped from the queue by a
-// stop request never reach an exchange and are not reported.
+// Called exactly once for every frame the channel accepted, however its exchange ends: the sent
+// frame (with its Serial), the result code and the channel's message (empty for 0: the answer
+// shown, or no reply wanted). On the sending thread, except for frames dropped from the queue
+// by a stop before they were sent: those are reported (code 3) on the thread that asked for the
+// stop, after the queue lock is released. The reply handler runs before this for the same frame.
 using TExchangeHandler = std::function<void(const TKvFrame& sent, int code, const std::string& message)>;
+
+// Called on the sending thread for a checked, decoded frame that arrived during a wait but is
+// not the answer to the request (protocol/ReplyMatch); `reason` says why. The wait goes on.
+using TStrayHandler = std::function<void(const TKvFrame& sent, const TKvFrame& frame,
+                                         const TFrameBody& body, const std::string& reason)>;
+
+// What became of one received frame.
+enum TFrameVerdict { fvAnswer, fvStray, fvInvalid };
 
 class TChannel {
  public:
@@ -49,11 +65,12 @@ class TChannel {
   // Orderly end: stop request, thread terminated and joined. Safe to call twice.
   void Shutdown();
 
+  // On acceptance (0) `*serial` is the frame's exchange number, set before the frame is queued.
   int Send(const std::string& address, const TDltFrame& frame, const std::string& dataText,
-           std::string& message);
+           std::string& message, uint64_t* serial = nullptr);
   // Takes ownership of `bytes` only when the frame is accepted (result 0).
   int SendRaw(std::unique_ptr<uint8_t[]>& bytes, int count, const TDltFrame& frame,
-              std::string& message);
+              std::string& message, uint64_t* serial = nullptr);
   void SetStopRequest(bool value);
   bool GetStopRequest() const;
 
@@ -61,6 +78,11 @@ class TChannel {
   TSerialPort* Control() const;
   void SetReplyHandler(TReplyHandler handler);
   void SetExchangeHandler(TExchangeHandler handler);
+  void SetStrayHandler(TStrayHandler handler);
+
+  // True while an exchange waits for its reply (after the write, before its end), with its
+  // serial, the seconds waited so far and its timeout. Safe from any thread.
+  bool WaitState(uint64_t& serial, double& elapsedSec, double& timeoutSec) const;
 
   // True while a frame is queued or an exchange is in progress; the command window refuses to
   // start its own exchange meanwhile.
@@ -74,15 +96,26 @@ class TChannel {
   // Sending thread only.
   void ProcessQueue();
   int Transact(TKvFrame& frame, std::string& message);
-  void DoDealFrame(const TKvFrame& sent, const TKvFrame& reply);
+  // Checks, decodes and judges one received frame; for fvInvalid `message` is the exchange's.
+  TFrameVerdict DoDealFrame(const TKvFrame& sent, const TKvFrame& reply, std::string& message);
 
   static constexpr int AccumulationSize = 65536;
 
  private:
   // The port check both ways of sending start with: code 1 and its message when it is closed.
   int CheckPortOpen(std::string& message) const;
-  // Clears the stop request, queues the frame and wakes the sending thread.
-  void Enqueue(std::unique_ptr<TKvFrame> frame);
+  // Numbers the frame, clears the stop request, queues the frame and wakes the sending thread.
+  void Enqueue(std::unique_ptr<TKvFrame> frame, uint64_t* serial);
+  // The steps of one exchange (sending thread).
+  std::unique_ptr<TKvFrame> TakeNext();
+  int RunExchange(TKvFrame& frame, std::string& message);
+  void Report(const TKvFrame& frame, int code, const std::string& message);
+  void ReportDropped(std::vector<std::unique_ptr<TKvFrame>> frames);
+  std::vector<uint8_t> TransmitData(const TKvFrame& frame);
+  void WriteTransmit(TSerialPort& port, const std::vector<uint8_t>& transmit);
+  int AwaitAnswer(TSerialPort& port, TKvFrame& frame, std::string& message);
+  int ReadAndScan(TSerialPort& port, TKvFrame& frame, std::string& message);
+  int DealCandidate(TKvFrame& frame, std::string& message);
 
   struct TImpl;
   std::unique_ptr<TImpl> Impl;

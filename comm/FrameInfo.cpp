@@ -54,7 +54,11 @@ const TKvFrame& TFrameBuffer::Get(int index) const {
   return *List[static_cast<size_t>(index)];
 }
 
-void TFrameBuffer::Clear() {
+std::vector<std::unique_ptr<TKvFrame>> TFrameBuffer::Clear() {
   std::lock_guard<std::recursive_mutex> guard(Lock);
-  while (Count() > 0) List.pop_back();
+  std::vector<std::unique_ptr<TKvFrame>> taken;
+  taken.reserve(List.size());
+  for (auto& frame : List) taken.push_back(std::move(frame));
+  List.clear();
+  return taken;
 }

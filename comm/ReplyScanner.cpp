@@ -13,6 +13,8 @@ TReplyScanner::TReplyScanner(int capacity)
 
 void TReplyScanner::Reset() { Size = 0; }
 
+bool TReplyScanner::Next(std::vector<uint8_t>& frame) { return Size > 0 && Scan(frame); }
+
 bool TReplyScanner::Feed(const uint8_t* data, int count, int& used, std::vector<uint8_t>& frame,
                          int& dropped) {
   used = 0;
@@ -70,8 +72,9 @@ bool TReplyScanner::Scan(std::vector<uint8_t>& frame) {
     found = true;
     break;
   }
-  // One reply ends the exchange: what follows an accepted frame is not needed.
-  int discard = found ? Size : (keepFrom >= 0 ? keepFrom : Size);
+  // Bytes behind a complete frame stay: when that frame is not the answer the wait goes on,
+  // and the answer may already be among them (Next finds it).
+  int discard = found ? pos + static_cast<int>(frame.size()) : (keepFrom >= 0 ? keepFrom : Size);
   if (discard > 0) {
     std::memmove(Buf.get(), Buf.get() + discard, static_cast<size_t>(Size - discard));
     Size -= discard;

@@ -17,6 +17,9 @@ class TReplyScanner {
   // were taken (the rest belong after the frame and are not needed). `dropped` grows by the
   // number of bytes given up because the buffer was full without a frame.
   bool Feed(const uint8_t* data, int count, int& used, std::vector<uint8_t>& frame, int& dropped);
+  // Looks for another complete frame among the bytes kept behind the last one found, without
+  // new input. Feed the rest of the input (from `used` on) after this returns false.
+  bool Next(std::vector<uint8_t>& frame);
 
   int Count() const { return Size; }
   int Capacity() const { return Cap; }

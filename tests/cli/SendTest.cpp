@@ -159,14 +159,16 @@ TEST_F(SendTest, ABusyOrMissingPortExitsOne) {
 }
 
 // With --count a failure is counted and the run goes on; a reply from a meter other than the
-// one addressed is shown with a warning; round trips have microsecond resolution.
-TEST_F(SendTest, CountGoesOnAfterFailuresAndAnotherAddressIsWarnedOf) {
+// one addressed is shown as stale, never as the reply, and the real answer behind it is taken;
+// round trips have microsecond resolution.
+TEST_F(SendTest, CountGoesOnAfterFailuresAndAnotherAddressIsStale) {
   Faults(false, true);
   auto r = Send({"--frame", "68010000000000681104333434 35", "--count", "3"});
   EXPECT_EQ(r.ExitCode, 1);
   for (const char* line : {"\nExchanges=3\n", "\nReplies=0\n", "\nInvalidReplies=3\n", "\nTimeouts=0\n"}) {
     EXPECT_NE(r.Out.find(line), std::string::npos) << line << r.Out;
   }
+  EXPECT_NE(r.Err.find("收到无效数据报文：校验和错误\n"), std::string::npos) << r.Err;
   EXPECT_EQ(Meter.RepliesSent(), 3);
 
   Faults(true);
@@ -174,12 +176,16 @@ TEST_F(SendTest, CountGoesOnAfterFailuresAndAnotherAddressIsWarnedOf) {
   TProcessResult sent;
   std::thread sender([&] { sent = Send({"--cmd", "read", "--address", "1", "--di", "02010100"}); });
   ASSERT_TRUE(WaitFor([&] { return Meter.ReceivedBytes().size() >= 16; }, 5000));
-  Meter.WriteRaw(TMeterCore::BuildFrame("000000000002", 0x91, {0x00, 0x01, 0x01, 0x02, 0x00, 0x22}));
+  std::vector<uint8_t> both = TMeterCore::BuildFrame("000000000002", 0x91, {0x00, 0x01, 0x01, 0x02, 0x10, 0x23});
+  std::vector<uint8_t> answer = TMeterCore::BuildFrame("000000000001", 0x91, {0x00, 0x01, 0x01, 0x02, 0x00, 0x22});
+  both.insert(both.end(), answer.begin(), answer.end());
+  Meter.WriteRaw(both);
   sender.join();
   EXPECT_EQ(sent.ExitCode, 0) << sent.Err;
-  EXPECT_NE(sent.Out.find("\nWarning=the reply comes from 000000000002, not from the addressed 000000000001\n"),
-            std::string::npos) << sent.Out;
+  EXPECT_NE(sent.Out.find("\nStale=68 02 00 00 00 00 00 68 91 06 33 34 34 35 43 56 "), std::string::npos) << sent.Out;
+  EXPECT_NE(sent.Out.find("非本次请求的应答：地址不符\n"), std::string::npos) << sent.Out;
   EXPECT_NE(sent.Out.find("\nReading=220.0 V\n"), std::string::npos) << sent.Out;
+  EXPECT_EQ(sent.Out.find("231.0"), std::string::npos) << "the other meter's value is no reading" << sent.Out;
   const size_t trip = sent.Out.find("\nRoundTripMs=");
   ASSERT_NE(trip, std::string::npos);
   const std::string ms = sent.Out.substr(trip + 13, sent.Out.find('\n', trip + 1) - trip - 13);

@@ -172,10 +172,11 @@ TEST_F(ChannelMeterTest, AnEmptyPreambleByteWritesNothingAndIsLogged) {
   SetPreamble(true, "", 3);
   ASSERT_EQ(Send(ReadCommand(kVoltageA, 5)), 0);
   ASSERT_TRUE(WaitEnds(1));
-  EXPECT_EQ(End(0).Code, 1);
+  EXPECT_EQ(End(0).Code, crSendError);
+  EXPECT_EQ(End(0).Message, "发送报文发生错误：前导字节“”不是有效的十六进制数");
   auto logged = Sink.Find(ltException, "TFrameSendThread.Execute", "发送报文发生错误：");
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0].Text, "发送报文发生错误：'$' is not a valid integer value");
+  EXPECT_EQ(logged[0].Text, End(0).Message);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(Meter->ReceivedBytes().empty());
 
@@ -244,7 +245,7 @@ TEST_F(ChannelMeterTest, AReplyBehindNoiseIsFoundInTheSamePoll) {
 }
 
 // A wrong end byte leaves no frame (the wait times out); a wrong checksum is a frame that is
-// logged as invalid and not shown.
+// logged as invalid, not shown, and ends the exchange with the reason.
 TEST_F(ChannelMeterTest, BadEndByteTimesOutAndBadChecksumIsLoggedAsInvalid) {
   TMeterFaults faults;
   faults.BadEndByte = true;
@@ -263,7 +264,8 @@ TEST_F(ChannelMeterTest, BadEndByteTimesOutAndBadChecksumIsLoggedAsInvalid) {
   Meter->SetFaults(faults);
   ASSERT_EQ(Send(ReadCommand(kVoltageA, 3)), 0);
   ASSERT_TRUE(WaitEnds(2));
-  EXPECT_EQ(End(1).Code, 0);
+  EXPECT_EQ(End(1).Code, crInvalidReply);
+  EXPECT_EQ(End(1).Message, "收到无效数据报文：校验和错误");
   EXPECT_TRUE(Replies().empty());
   auto invalid = Sink.Find(ltError, "TChannel.DoDealFrame", "收到无效数据报文：");
   ASSERT_EQ(invalid.size(), 1u);
@@ -272,7 +274,7 @@ TEST_F(ChannelMeterTest, BadEndByteTimesOutAndBadChecksumIsLoggedAsInvalid) {
 }
 
 // Stop while a reply is awaited: the wait ends with code 3 at once, the queued commands are
-// dropped unsent, and the next command clears the stop.
+// dropped unsent (and reported, code 3 too), and the next command clears the stop.
 TEST_F(ChannelMeterTest, StopEndsTheWaitDropsTheQueueAndTheNextCommandClearsIt) {
   TMeterFaults faults;
   faults.NoReply = true;
@@ -284,10 +286,12 @@ TEST_F(ChannelMeterTest, StopEndsTheWaitDropsTheQueueAndTheNextCommandClearsIt) 
   ASSERT_TRUE(MeterGot(16));
   auto t0 = Clock::now();
   Channel->SetStopRequest(true);
-  ASSERT_TRUE(WaitEnds(1));
+  ASSERT_TRUE(WaitEnds(3));
   EXPECT_LT(MsSince(t0), 1000);  // not the 10 s timeout
-  EXPECT_EQ(End(0).Code, 3);
-  EXPECT_EQ(End(0).Message, "通信被中断！");
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(End(i).Code, 3);
+    EXPECT_EQ(End(i).Message, "通信被中断！");
+  }
   EXPECT_TRUE(Channel->GetStopRequest());
   ASSERT_TRUE(WaitUntil([&] { return !Channel->Busy(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -296,8 +300,8 @@ TEST_F(ChannelMeterTest, StopEndsTheWaitDropsTheQueueAndTheNextCommandClearsIt) 
   Meter->SetFaults(TMeterFaults{});
   ASSERT_EQ(Send(ReadCommand(kVoltageB, 5)), 0);
   EXPECT_FALSE(Channel->GetStopRequest());
-  ASSERT_TRUE(WaitEnds(2));
-  EXPECT_EQ(End(1).Code, 0);
+  ASSERT_TRUE(WaitEnds(4));
+  EXPECT_EQ(End(3).Code, 0);
   ASSERT_EQ(Replies().size(), 1u);
   EXPECT_EQ(Replies()[0].Data.rfind(kVoltageB, 0), 0u);
 }
@@ -331,9 +335,10 @@ TEST_F(ChannelMeterTest, APortThatVanishesMidExchangeIsLoggedAndTheThreadGoesOn)
   Meter->ClosePeer();
   ASSERT_TRUE(WaitEnds(1));
   EXPECT_LT(MsSince(t0), 1000);
-  EXPECT_EQ(End(0).Code, 1);
+  EXPECT_EQ(End(0).Code, crSendError);
   auto logged = Sink.Find(ltException, "TFrameSendThread.Execute", "发送报文发生错误：");
   ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].Text, End(0).Message);
   EXPECT_NE(logged[0].Text.find(Meter->PortPath()), std::string::npos) << logged[0].Text;
 
   std::string error;
