@@ -47,7 +47,7 @@ const char kHelp[] =
     "  Identifier for a normal 11H reply: its data identifier, DI3 first\n"
     "  Name       the identifier's name (the catalogue's, or the reading table's)\n"
     "  Reading    the value in engineering units (1234.56 kWh, -1.234 A, 10:15:00), or\n"
-    "             \"cannot read as LAYOUT: reason\" when the data does not fit the layout\n"
+    "             \"无法按LAYOUT解析：reason\" when the data does not fit the layout\n"
     "  Meaning    a one-line reading of the control byte\n"
     "For an invalid frame the reason is written to stderr.\n"
     "\n"

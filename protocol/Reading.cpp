@@ -116,6 +116,10 @@ const char* const kLoadSections[6] = {
 };
 
 const char* const kWeekDays[7] = {"星期日", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"};
+const char* const kNotSet = "未设置";   // a day and hour of 9999
+const char* const kUnused = "未使用";   // an empty entry of a time-zone or time-segment table
+const std::string kTotal = "总";        // the first entry of a data block of tariffs
+const std::string kTariff = "费率";     // followed by the tariff's number
 
 enum TFieldKind { fkNumber, fkDateWeek, fkTime, fkDateTime, fkMonthDayTime, fkDayHour, fkZone, fkSegment,
                   fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock };
@@ -153,7 +157,7 @@ TField ParseField(const std::string& token) {
     f.Signed = true;
     body.erase(0, 1);
   }
-  f.Notation = (f.Signed ? "signed " : "") + body + (f.Unit.empty() ? "" : " " + f.Unit);
+  f.Notation = (f.Signed ? "带符号" : "") + body + (f.Unit.empty() ? "" : " " + f.Unit);
   for (const TNamedKind& k : kNamedKinds) {
     if (body == k.Token) {
       f.Kind = k.Kind;
@@ -224,7 +228,7 @@ std::string HexByte(uint8_t b) { return TStringUtil::BytesToHex(&b, 1); }
 
 // ---- From bytes to text --------------------------------------------------------------------
 
-// A failure while reading: the text after "cannot read as ...: ".
+// A failure while reading: the text after "无法按...解析：".
 struct TReadError {
   std::string Why;
 };
@@ -234,7 +238,7 @@ std::vector<int> BcdParts(const uint8_t* wire, int bytes) {
   std::vector<int> parts;
   for (int i = bytes - 1; i >= 0; --i) {
     const uint8_t b = wire[i];
-    if ((b >> 4) > 9 || (b & 15) > 9) throw TReadError{"byte " + HexByte(b) + " is not BCD"};
+    if ((b >> 4) > 9 || (b & 15) > 9) throw TReadError{"字节" + HexByte(b) + "不是BCD码"};
     parts.push_back((b >> 4) * 10 + (b & 15));
   }
   return parts;
@@ -257,12 +261,12 @@ int WeekDay(int year, int month, int day) {
 }
 
 std::string DateText(int yy, int mm, int dd) {
-  if (!ValidDate(2000 + yy, mm, dd)) throw TReadError{"20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd) + " is no date"};
+  if (!ValidDate(2000 + yy, mm, dd)) throw TReadError{"20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd) + "不是有效日期"};
   return "20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd);
 }
 
 std::string ClockText(int hh, int mm) {
-  if (hh > 23 || mm > 59) throw TReadError{Two(hh) + ":" + Two(mm) + " is no time of day"};
+  if (hh > 23 || mm > 59) throw TReadError{Two(hh) + ":" + Two(mm) + "不是有效时间"};
   return Two(hh) + ":" + Two(mm);
 }
 
@@ -276,7 +280,7 @@ std::string NumberText(const TField& f, const uint8_t* wire) {
       negative = (hi & 8) != 0;
       hi &= 7;
     }
-    if (hi > 9 || lo > 9) throw TReadError{"byte " + HexByte(b) + " is not BCD"};
+    if (hi > 9 || lo > 9) throw TReadError{"字节" + HexByte(b) + "不是BCD码"};
     digits += static_cast<char>('0' + hi);
     digits += static_cast<char>('0' + lo);
   }
@@ -294,7 +298,7 @@ std::string AsciiText(const TField& f, const uint8_t* wire) {
   for (int i = f.Bytes - 1; i >= 0; --i) {
     const uint8_t c = wire[i];
     if (c == 0) continue;  // padding
-    if (c < 0x20 || c > 0x7E) throw TReadError{"byte " + HexByte(c) + " is not printable ASCII"};
+    if (c < 0x20 || c > 0x7E) throw TReadError{"字节" + HexByte(c) + "不是可打印的ASCII字符"};
     text += static_cast<char>(c);
   }
   return text;
@@ -308,9 +312,8 @@ std::string WordText(const TField& f, const uint8_t* wire) {
     value = value << 8 | wire[i];
   }
   for (int bit = 0; bit < 8 * f.Bytes; ++bit)
-    if (value >> bit & 1) bits += (bits.empty() ? "" : " ") + std::to_string(bit);
-  const bool one = !bits.empty() && bits.find(' ') == std::string::npos;
-  return hex + "H (" + (bits.empty() ? "no bit set" : (one ? "bit " : "bits ") + bits) + ")";
+    if (value >> bit & 1) bits += (bits.empty() ? "" : "、") + std::to_string(bit);
+  return hex + "H（" + (bits.empty() ? std::string("无置位") : "第" + bits + "位置位") + "）";
 }
 
 std::string FieldText(const TField& f, const uint8_t* wire) {
@@ -318,12 +321,12 @@ std::string FieldText(const TField& f, const uint8_t* wire) {
     case fkNumber: return NumberText(f, wire) + (f.Unit.empty() ? "" : " " + f.Unit);
     case fkDateWeek: {
       std::vector<int> p = BcdParts(wire, 4);
-      if (p[3] > 6) throw TReadError{"week day " + Two(p[3]) + " is not 00 to 06"};
+      if (p[3] > 6) throw TReadError{"星期" + Two(p[3]) + "不在00到06之间"};
       return DateText(p[0], p[1], p[2]) + " (" + kWeekDays[p[3]] + ")";
     }
     case fkTime: {
       std::vector<int> p = BcdParts(wire, 3);
-      if (p[2] > 59) throw TReadError{Two(p[2]) + " is no second"};
+      if (p[2] > 59) throw TReadError{Two(p[2]) + "不是有效秒数"};
       return ClockText(p[0], p[1]) + ":" + Two(p[2]);
     }
     case fkDateTime: {
@@ -332,23 +335,23 @@ std::string FieldText(const TField& f, const uint8_t* wire) {
     }
     case fkMonthDayTime: {
       std::vector<int> p = BcdParts(wire, 4);
-      if (!ValidDate(2000, p[0], p[1])) throw TReadError{Two(p[0]) + "-" + Two(p[1]) + " is no date"};
+      if (!ValidDate(2000, p[0], p[1])) throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
       return Two(p[0]) + "-" + Two(p[1]) + " " + ClockText(p[2], p[3]);
     }
     case fkDayHour: {
       std::vector<int> p = BcdParts(wire, 2);
-      if (p[0] == 99 && p[1] == 99) return "not set";
-      if (p[0] < 1 || p[0] > 31 || p[1] > 23) throw TReadError{"day " + Two(p[0]) + " hour " + Two(p[1]) + " is out of range"};
-      return "day " + Two(p[0]) + " " + Two(p[1]) + "h";
+      if (p[0] == 99 && p[1] == 99) return kNotSet;
+      if (p[0] < 1 || p[0] > 31 || p[1] > 23) throw TReadError{Two(p[0]) + "日" + Two(p[1]) + "时超出范围"};
+      return Two(p[0]) + "日" + Two(p[1]) + "时";
     }
     case fkZone:
     case fkSegment: {
       std::vector<int> p = BcdParts(wire, 3);
-      if (p[0] == 0 && p[1] == 0 && p[2] == 0) return "unused";
+      if (p[0] == 0 && p[1] == 0 && p[2] == 0) return kUnused;
       std::string when;
       if (f.Kind == fkSegment) when = ClockText(p[0], p[1]);
       else if (ValidDate(2000, p[0], p[1])) when = Two(p[0]) + "-" + Two(p[1]);
-      else throw TReadError{Two(p[0]) + "-" + Two(p[1]) + " is no date"};
+      else throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
       return when + " #" + std::to_string(p[2]);
     }
     case fkAscii: return AsciiText(f, wire);
@@ -390,18 +393,26 @@ bool EntryLabels(const std::string& entries, size_t count, std::vector<std::stri
   }
   if (entries == "total,T") {
     if (count < 1) return false;
-    labels.push_back("total");
-    for (size_t i = 1; i < count; ++i) labels.push_back("T" + std::to_string(i));
+    labels.push_back(kTotal);
+    for (size_t i = 1; i < count; ++i) labels.push_back(kTariff + std::to_string(i));
     return true;
   }
   size_t pos = 0;
   while (pos <= entries.size()) {
     size_t end = entries.find(',', pos);
     if (end == std::string::npos) end = entries.size();
-    labels.push_back(entries.substr(pos, end - pos));
+    const std::string label = entries.substr(pos, end - pos);
+    labels.push_back(label == "total" ? kTotal : label);
     pos = end + 1;
   }
   return labels.size() == count;
+}
+
+// The label as earlier versions wrote it ("total", "T1"), still accepted when a reading is typed.
+std::string EnglishLabel(const std::string& label) {
+  if (label == kTotal) return "total";
+  if (label.rfind(kTariff, 0) == 0) return "T" + label.substr(kTariff.size());
+  return label;
 }
 
 // How many entries a row holds: 1, the number of its labels or of its "*n", 0 for any number.
@@ -414,8 +425,8 @@ size_t EntryCount(const std::string& entries) {
 
 std::string ExpectedCount(const std::string& entries, int entrySize) {
   const size_t count = EntryCount(entries);
-  if (count == 0) return "a whole number of " + std::to_string(entrySize) + "-byte entries is expected";
-  return std::to_string(count * static_cast<size_t>(entrySize)) + " bytes are expected";
+  if (count == 0) return "应为" + std::to_string(entrySize) + "字节的整数倍";
+  return "应为" + std::to_string(count * static_cast<size_t>(entrySize)) + "字节";
 }
 
 std::string LoadBlocksText(const std::vector<uint8_t>& d) {
@@ -427,29 +438,29 @@ std::string LoadBlocksText(const std::vector<uint8_t>& d) {
   static const TField time = ParseField("YYMMDDhhmm");
   std::string text;
   size_t pos = 0;
-  if (d.empty()) throw TReadError{"no record block in the data"};
+  if (d.empty()) throw TReadError{"数据中没有记录块"};
   while (pos < d.size()) {
-    const std::string at = "block at byte " + std::to_string(pos);
-    if (d.size() - pos < 3 || d[pos] != 0xA0 || d[pos + 1] != 0xA0) throw TReadError{at + " does not start with A0 A0"};
+    const std::string at = "第" + std::to_string(pos) + "字节起的记录块";
+    if (d.size() - pos < 3 || d[pos] != 0xA0 || d[pos + 1] != 0xA0) throw TReadError{at + "不以A0 A0开头"};
     const size_t len = d[pos + 2], body = pos + 3, end = body + len;
-    if (end + 3 > d.size()) throw TReadError{at + " is cut short"};
+    if (end + 3 > d.size()) throw TReadError{at + "不完整"};
     uint8_t sum = 0;
     for (size_t i = pos; i < end; ++i) sum = static_cast<uint8_t>(sum + d[i]);
-    if (d[end] != sum) throw TReadError{at + " has checksum " + HexByte(d[end]) + ", the bytes sum to " + HexByte(sum)};
-    if (d[end + 1] != 0xE5 || d[end + 2] != 0xE5) throw TReadError{at + " does not end with E5 E5"};
-    if (len < 5) throw TReadError{at + " has no time"};
+    if (d[end] != sum) throw TReadError{at + "校验和为" + HexByte(d[end]) + "，各字节之和为" + HexByte(sum)};
+    if (d[end + 1] != 0xE5 || d[end + 2] != 0xE5) throw TReadError{at + "不以E5 E5结尾"};
+    if (len < 5) throw TReadError{at + "没有时间"};
     std::string block = FieldText(time, &d[body]);
     size_t p = body + 5;
     for (const std::vector<TField>& section : sections) {
       const size_t close = static_cast<size_t>(std::find(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(end), 0xAA) - d.begin());
-      if (close == end) throw TReadError{at + " has fewer than six sections"};
+      if (close == end) throw TReadError{at + "不足六个部分"};
       const size_t size = close - p;
       if (size == 0) block += " | -";
       else if (static_cast<int>(size) == EntrySize(section)) block += " | " + EntryText(section, &d[p]);
-      else throw TReadError{at + ": a section of " + std::to_string(size) + " bytes, " + std::to_string(EntrySize(section)) + " expected"};
+      else throw TReadError{at + "有一部分为" + std::to_string(size) + "字节，应为" + std::to_string(EntrySize(section)) + "字节"};
       p = close + 1;
     }
-    if (p != end) throw TReadError{at + " has bytes after its sixth section"};
+    if (p != end) throw TReadError{at + "第六部分之后还有多余字节"};
     text += (text.empty() ? "" : "; ") + block;
     pos = end + 3;
   }
@@ -590,13 +601,14 @@ bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& ou
       PutParts(n, out);
       return true;
     case fkDayHour:
-      if (text == "not set") n = {99, 99};
-      else if (!Match(text, "day ## ##h", n) || n[0] < 1 || n[0] > 31 || n[1] > 23) return fail("'" + text + "' is not 'day DD hhh' or 'not set'");
+      if (text == kNotSet || text == "not set") n = {99, 99};
+      else if ((!Match(text, "##日##时", n) && !Match(text, "day ## ##h", n)) || n[0] < 1 || n[0] > 31 || n[1] > 23)
+        return fail("'" + text + "' is not 'DD日hh时' or '" + kNotSet + "'");
       PutParts(n, out);
       return true;
     case fkZone:
     case fkSegment: {
-      if (text == "unused") {
+      if (text == kUnused || text == "unused") {
         PutParts({0, 0, 0}, out);
         return true;
       }
@@ -667,9 +679,9 @@ std::string IdentifierName(const std::string& di) {
 
 TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) {
   const TReadingFormat* row = FindReadingFormat(di);
-  if (!row) return Failed("cannot read: no layout known for identifier " + Upper(di));
+  if (!row) return Failed("无法解析：标识" + Upper(di) + "没有已知的数据格式");
   const std::vector<TField> fields = ParseLayout(row->Layout);
-  const std::string as = "cannot read as " + Notation(fields);
+  const std::string as = "无法按" + Notation(fields) + "解析";
   TReading reading;
   reading.Unit = FirstUnit(fields);
   try {
@@ -679,7 +691,7 @@ TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) 
       const size_t size = static_cast<size_t>(EntrySize(fields));
       std::vector<std::string> labels;
       if (size == 0 || data.size() % size != 0 || !EntryLabels(row->Entries, data.size() / size, labels)) {
-        return Failed(as + ": " + std::to_string(data.size()) + " bytes, " + ExpectedCount(row->Entries, static_cast<int>(size)));
+        return Failed(as + "：数据为" + std::to_string(data.size()) + "字节，" + ExpectedCount(row->Entries, static_cast<int>(size)));
       }
       for (size_t i = 0; i < labels.size(); ++i) {
         const std::string entry = EntryText(fields, data.data() + i * size);
@@ -687,7 +699,7 @@ TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) 
       }
     }
   } catch (const TReadError& e) {
-    return Failed(as + ": " + e.Why);
+    return Failed(as + "：" + e.Why);
   }
   reading.Ok = true;
   const bool single = fields.size() == 1 && fields[0].Kind == fkNumber && std::string(row->Entries).empty();
@@ -697,17 +709,17 @@ TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) 
 }
 
 TReading ReplyReading(const TFrameBody& body) {
-  if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return Failed("cannot read: not a read reply");
+  if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return Failed("无法解析：不是读数据应答");
   // The identifier comes first on the wire, DI0 first.
   std::string di;
   for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
   std::vector<uint8_t> data;
   for (size_t i = 8; i + 1 < body.Data.size(); i += 2) {
     uint8_t b = 0;
-    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) return Failed("cannot read: data is not hexadecimal");
+    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) return Failed("无法解析：数据不是十六进制");
     data.push_back(b);
   }
-  if (!body.LastFrame) return Failed("cannot read yet: further frames follow");
+  if (!body.LastFrame) return Failed("暂无法解析：还有后续数据帧");
   return FormatReading(di, data);
 }
 
@@ -742,11 +754,12 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
   for (size_t i = 0; i < entries.size(); ++i) {
     std::string entry = entries[i];
     if (!labels[i].empty()) {
-      if (entry.rfind(labels[i] + " ", 0) != 0) {
+      const std::string label = entry.rfind(labels[i] + " ", 0) == 0 ? labels[i] : EnglishLabel(labels[i]);
+      if (entry.rfind(label + " ", 0) != 0) {
         error = "entry '" + entry + "' does not start with " + labels[i];
         return false;
       }
-      entry = Trim(entry.substr(labels[i].size() + 1));
+      entry = Trim(entry.substr(label.size() + 1));
     }
     std::vector<std::string> values = ascii ? std::vector<std::string>{entry} : Split(entry, ", ");
     if (values.size() != fields.size()) {

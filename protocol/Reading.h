@@ -23,7 +23,8 @@
 //                    checksum, E5 E5), one after the other
 //
 // A row's Entries says how many entries the data holds: "" one; "A,B,C" or "total,A,B,C" one per
-// label; "total,T" a data block of tariffs (total, T1, T2, ... as many as the data holds);
+// label; "total,T" a data block of tariffs (总, 费率1, 费率2, ... as many as the data holds; a
+// label "total" is shown as 总);
 // "*14" fourteen unlabeled entries. Data is in wire order (least significant byte first) without
 // the identifier; entries follow each other in the order the labels name them.
 #include <cstdint>
@@ -51,7 +52,7 @@ std::string IdentifierName(const std::string& di);
 
 struct TReading {
   bool Ok = false;
-  std::string Text;   // "1234.56 kWh", or "cannot read as XXXXXX.XX kWh: ..." when not Ok
+  std::string Text;   // "1234.56 kWh", or "无法按XXXXXX.XX kWh解析：..." when not Ok
   std::string Value;  // for a single number the number alone ("1234.56"), else Text
   std::string Unit;   // the unit of the first number of the layout ("kWh"), or empty
 };

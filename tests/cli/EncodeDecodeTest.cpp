@@ -156,7 +156,7 @@ TEST(DecodeCliTest, ReadRepliesShowTheirReading) {
   EXPECT_TRUE(HasLine(r.Out, "Sequence=2")) << r.Out;
   // -1.234 A with its sign bit, and a current whose bytes are not BCD.
   for (const auto& [data, reading] : {std::pair{"00010202341280", "Reading=-1.234 A"},
-                                      std::pair{"0001020234128A", "Reading=cannot read as signed XXX.XXX A: byte 8A is not BCD"}}) {
+                                      std::pair{"0001020234128A", "Reading=无法按带符号XXX.XXX A解析：字节8A不是BCD码"}}) {
     TProcessResult enc = Dlt({"encode", "--address", "000000000001", "--ctrl", "91", "--data", data});
     ASSERT_EQ(enc.ExitCode, 0) << enc.Err;
     r = Dlt({"decode", enc.Out});

@@ -26,7 +26,7 @@ struct TCase {
 
 std::string Unused(int times) {
   std::string text;
-  for (int i = 0; i < times; ++i) text += "; unused";
+  for (int i = 0; i < times; ++i) text += "; 未使用";
   return text;
 }
 
@@ -77,18 +77,18 @@ TEST(Reading, EveryLayoutAndUnitReadsAsTheStandardDefines) {
       {"04000404", {0x00, 0x00, 0x56, 0x30, 0x32, 0x32}, "220V"},
       {"04000409", {0x00, 0x12, 0x00}, "1200 imp/kWh"},
       {"0400040A", {0x00, 0x08, 0x00}, "800 imp/kvarh"},
-      {"04000501", {0x14, 0x00}, "0014H (bits 2 4)"},
-      {"04000703", {0x08}, "08H (bit 3)"},
-      {"04000901", {0x00}, "00H (no bit set)"},
+      {"04000501", {0x14, 0x00}, "0014H（第2、4位置位）"},
+      {"04000703", {0x08}, "08H（第3位置位）"},
+      {"04000901", {0x00}, "00H（无置位）"},
       {"04000A01", {0x15, 0x10, 0x09, 0x12}, "12-09 10:15"},
       {"04000A02", {0x15, 0x00}, "15 min"},
-      {"04000B01", {0x00, 0x01}, "day 01 00h"},
-      {"04000B02", {0x99, 0x99}, "not set"},
+      {"04000B01", {0x00, 0x01}, "01日00时"},
+      {"04000B02", {0x99, 0x99}, "未设置"},
       {"04000C01", {0x56, 0x34, 0x12, 0x02}, "02123456"},
       {"04000E03", {0x40, 0x26}, "264.0 V"},
       {"04010000", Join({{0x01, 0x01, 0x01, 0x02, 0x01, 0x05}, TBytes(36, 0)}), "01-01 #1; 05-01 #2" + Unused(12)},
       {"04020003", Join({{0x02, 0x00, 0x08, 0x12, 0x30, 0x21}, TBytes(36, 0)}), "08:00 #2; 21:30 #12" + Unused(12)},
-      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00}, "total 100.00 kWh; T1 40.00 kWh"},
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00}, "总 100.00 kWh; 费率1 40.00 kWh"},
       {"0201FF00", {0x00, 0x22, 0x98, 0x21, 0x03, 0x22}, "A 220.0 V; B 219.8 V; C 220.3 V"},
       {"03010000", Join({{0x03, 0, 0, 0x75, 0, 0}, {0x02, 0, 0, 0x50, 0, 0}, TBytes(6, 0)}),
        "A 3, 75 min; B 2, 50 min; C 0, 0 min"},
@@ -108,18 +108,18 @@ TEST(Reading, EveryLayoutAndUnitReadsAsTheStandardDefines) {
 
 TEST(Reading, DataThatDoesNotFitGivesAReasonInsteadOfANumber) {
   const TCase cases[] = {
-      {"00010000", {0x56, 0x34, 0x12}, "cannot read as XXXXXX.XX kWh: 3 bytes, 4 bytes are expected"},
-      {"00010000", {0x56, 0x34, 0x12, 0x00, 0x00}, "cannot read as XXXXXX.XX kWh: 5 bytes, 4 bytes are expected"},
-      {"00010000", {0x5A, 0x34, 0x12, 0x00}, "cannot read as XXXXXX.XX kWh: byte 5A is not BCD"},
-      {"02020100", {0x34, 0x12, 0x8A}, "cannot read as signed XXX.XXX A: byte 8A is not BCD"},
-      {"04000401", {0x0A, 0x00, 0x00, 0x00, 0x00, 0x00}, "cannot read as DIGITS*6: byte 0A is not BCD"},
-      {"04000101", {0x01, 0x30, 0x02, 0x26}, "cannot read as YYMMDDWW: 2026-02-30 is no date"},
-      {"04000101", {0x07, 0x09, 0x12, 0x26}, "cannot read as YYMMDDWW: week day 07 is not 00 to 06"},
-      {"04000102", {0x00, 0x60, 0x10}, "cannot read as hhmmss: 10:60 is no time of day"},
-      {"04000404", {0x01, 0x00, 0x56, 0x30, 0x32, 0x32}, "cannot read as ASCII*6: byte 01 is not printable ASCII"},
-      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00}, "cannot read as XXXXXX.XX kWh: 5 bytes, a whole number of 4-byte entries is expected"},
-      {"0201FF00", {0x00, 0x22, 0x98, 0x21}, "cannot read as XXX.X V: 4 bytes, 6 bytes are expected"},
-      {"05060101", {0x00}, "cannot read: no layout known for identifier 05060101"},
+      {"00010000", {0x56, 0x34, 0x12}, "无法按XXXXXX.XX kWh解析：数据为3字节，应为4字节"},
+      {"00010000", {0x56, 0x34, 0x12, 0x00, 0x00}, "无法按XXXXXX.XX kWh解析：数据为5字节，应为4字节"},
+      {"00010000", {0x5A, 0x34, 0x12, 0x00}, "无法按XXXXXX.XX kWh解析：字节5A不是BCD码"},
+      {"02020100", {0x34, 0x12, 0x8A}, "无法按带符号XXX.XXX A解析：字节8A不是BCD码"},
+      {"04000401", {0x0A, 0x00, 0x00, 0x00, 0x00, 0x00}, "无法按DIGITS*6解析：字节0A不是BCD码"},
+      {"04000101", {0x01, 0x30, 0x02, 0x26}, "无法按YYMMDDWW解析：2026-02-30不是有效日期"},
+      {"04000101", {0x07, 0x09, 0x12, 0x26}, "无法按YYMMDDWW解析：星期07不在00到06之间"},
+      {"04000102", {0x00, 0x60, 0x10}, "无法按hhmmss解析：10:60不是有效时间"},
+      {"04000404", {0x01, 0x00, 0x56, 0x30, 0x32, 0x32}, "无法按ASCII*6解析：字节01不是可打印的ASCII字符"},
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00}, "无法按XXXXXX.XX kWh解析：数据为5字节，应为4字节的整数倍"},
+      {"0201FF00", {0x00, 0x22, 0x98, 0x21}, "无法按XXX.X V解析：数据为4字节，应为6字节"},
+      {"05060101", {0x00}, "无法解析：标识05060101没有已知的数据格式"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.DI);
@@ -129,11 +129,11 @@ TEST(Reading, DataThatDoesNotFitGivesAReasonInsteadOfANumber) {
   }
   TBytes badSum = LoadBlock();
   badSum[badSum.size() - 3] ^= 1;
-  EXPECT_NE(FormatReading("06000002", badSum).Text.find("cannot read as LOADBLOCK: block at byte 0 has checksum"),
+  EXPECT_NE(FormatReading("06000002", badSum).Text.find("无法按LOADBLOCK解析：第0字节起的记录块校验和为"),
             std::string::npos);
   TBytes cut = LoadBlock();
   cut.resize(cut.size() - 4);
-  EXPECT_EQ(FormatReading("06000002", cut).Text, "cannot read as LOADBLOCK: block at byte 0 is cut short");
+  EXPECT_EQ(FormatReading("06000002", cut).Text, "无法按LOADBLOCK解析：第0字节起的记录块不完整");
 }
 
 // Every entry of the picker's catalogue has a layout, of the catalogue's own length.
@@ -181,7 +181,10 @@ TEST(Reading, AReadingTypedInItsOwnFormGivesItsBytes) {
       {"04000404", {0x00, 0x00, 0x56, 0x30, 0x32, 0x32}, "220V"},
       {"04000401", {0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, "000000000001"},
       {"04000501", {0x14, 0x00}, "0014H"},
-      {"04000B02", {0x99, 0x99}, "not set"},
+      {"04000B02", {0x99, 0x99}, "未设置"},
+      {"04000B02", {0x99, 0x99}, "not set"},  // as earlier versions wrote it
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00}, "总 100.00 kWh; 费率1 40.00 kWh"},
+      {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00}, "total 100.00 kWh; T1 40.00 kWh"},
       {"0201FF00", {0x00, 0x22, 0x98, 0x21, 0x03, 0x22}, "A 220.0 V; B 219.8 V; C 220.3 V"},
       {"04010001", Join({{0x02, 0x00, 0x08}, TBytes(39, 0)}), "08:00 #2" + Unused(13)},
   };
