@@ -44,7 +44,10 @@ const char kHelp[] =
     "  --fault F         add a fault, repeatable: noise (random bytes with a stray 68H before\n"
     "                    the reply), split (the reply in 3 pieces 50 ms apart), badsum (wrong\n"
     "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
-    "                    bytes before the reply), c0 (every reply with control code C0H)\n"
+    "                    bytes before the reply), c0 (every reply with control code C0H), late\n"
+    "                    (a meter one behind: each reply is preceded by the reply to the\n"
+    "                    previous request, which so arrives after the next request)\n"
+    "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
     "  --verbose         print one line per request and per reply\n"
     "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
     "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
@@ -94,7 +97,8 @@ int Fail(int code, const std::string& message) {
 int RunSimulate(const std::vector<std::string>& args) {
   TCliArgs parsed;
   std::string error;
-  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values"},
+  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values",
+                     "--reply-from"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
   if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
@@ -125,7 +129,12 @@ int RunSimulate(const std::vector<std::string>& args) {
     else if (fault == "silent") f.NoReply = true;
     else if (fault == "garbage") f.GarbageBurstBytes = 32;
     else if (fault == "c0") f.AppLayerTimeout = true;
-    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage, c0)");
+    else if (fault == "late") f.LateReply = true;
+    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage, c0, late)");
+  }
+  if (parsed.Has("--reply-from")) {
+    options.Faults.ReplyFrom = parsed.Get("--reply-from");
+    if (!AllDigits(options.Faults.ReplyFrom, 12, false)) return Fail(ceBadInput, "--reply-from needs 12 decimal digits");
   }
   if (parsed.Has("--values")) {
     std::vector<std::string> junk;

@@ -105,6 +105,7 @@ struct TVirtualMeter::TImpl {
     std::vector<uint8_t> Bytes;
   };
   std::vector<TScheduled> Scheduled;
+  std::vector<uint8_t> PreviousReply;  // the last reply sent, preamble included (late replies)
 
   void Note(const std::string& line) {
     std::function<void(const std::string&)> trace;
@@ -169,6 +170,37 @@ struct TVirtualMeter::TImpl {
     LastReply.store(TClock::now().time_since_epoch().count());
   }
 
+  static void Checksum(std::vector<uint8_t>& frame) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 2 < frame.size(); ++i) sum = static_cast<uint8_t>(sum + frame[i]);
+    frame[frame.size() - 2] = sum;
+  }
+
+  // The reply as the faults change it: another sender's address, C0H, a bad checksum or end.
+  static void Mangle(std::vector<uint8_t>& frame, const TMeterFaults& faults) {
+    if (frame.size() < 12) return;
+    if (TMeterData::IsBcdAddress(faults.ReplyFrom)) {
+      std::vector<uint8_t> address = TMeterData::AddressBytes(faults.ReplyFrom);
+      std::copy(address.begin(), address.end(), frame.begin() + 1);
+      Checksum(frame);
+    }
+    if (faults.AppLayerTimeout) {
+      frame[8] = 0xC0;
+      Checksum(frame);
+    }
+    if (faults.BadChecksum) frame[frame.size() - 2] = static_cast<uint8_t>(frame[frame.size() - 2] + 1);
+    if (faults.BadEndByte) frame.back() = 0x61;
+  }
+
+  // A meter one behind: the reply to the previous request goes out first.
+  void SendLateReply(const std::vector<uint8_t>& bytes, const TMeterFaults& faults, const std::stop_token& stop) {
+    std::vector<uint8_t> previous = std::move(PreviousReply);
+    PreviousReply = bytes;
+    if (!faults.LateReply || previous.empty()) return;
+    WriteAll(previous, &stop);
+    Note("late     " + HexSpaced(previous));
+  }
+
   void SendFrame(std::vector<uint8_t> frame, const TMeterFaults& faults, const std::stop_token& stop) {
     if (faults.DelayMs > 0 && !Pause(faults.DelayMs, stop)) return;
     if (faults.NoReply) {
@@ -188,16 +220,10 @@ struct TVirtualMeter::TImpl {
       WriteAll(noise, &stop);
       if (!Pause(NoisePauseMs, stop)) return;
     }
-    if (faults.AppLayerTimeout && frame.size() >= 12) {
-      frame[8] = 0xC0;
-      uint8_t sum = 0;
-      for (size_t i = 0; i + 2 < frame.size(); ++i) sum = static_cast<uint8_t>(sum + frame[i]);
-      frame[frame.size() - 2] = sum;
-    }
-    if (faults.BadChecksum) frame[frame.size() - 2] = static_cast<uint8_t>(frame[frame.size() - 2] + 1);
-    if (faults.BadEndByte) frame.back() = 0x61;
+    Mangle(frame, faults);
     std::vector<uint8_t> bytes(static_cast<size_t>(std::clamp(Options.PreambleCount, 0, 64)), 0xFE);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
+    SendLateReply(bytes, faults, stop);
     const size_t pieces = faults.SplitPieces > 1 ? std::min<size_t>(static_cast<size_t>(faults.SplitPieces), bytes.size()) : 1;
     for (size_t i = 0; i < pieces; ++i) {
       size_t from = bytes.size() * i / pieces, to = bytes.size() * (i + 1) / pieces;

@@ -21,6 +21,9 @@ struct TMeterFaults {
   bool NoReply = false;       // requests are read but never answered
   int GarbageBurstBytes = 0;  // > 0: that many random non-frame bytes before the reply
   bool AppLayerTimeout = false;  // the reply's control byte is C0H (checksum still good)
+  bool LateReply = false;     // a meter one behind: each reply is preceded by the reply to the
+                              // previous request, so that one arrives after the next request
+  std::string ReplyFrom{};    // 12 digits: replies carry this address instead of the meter's
 };
 
 struct TMeterOptions {

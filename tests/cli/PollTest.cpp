@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/RoundTrips.h"
 #include "sim/VirtualMeter.h"
 #include "tests/cli/RunProcess.h"
 
@@ -176,4 +177,73 @@ TEST_F(PollTest, BadInputIsRefusedBeforeTheFirstExchange) {
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_TRUE(Meter->ReceivedBytes().empty());
   std::remove(diFile.c_str());
+}
+
+// A meter slower than the timeout answers each request during the next one (energy and voltage
+// alternating): its late replies are counted as stale, and no row shows one identifier's value
+// as another's reading.
+TEST_F(PollTest, ALateMeterNeverGivesOneIdentifiersValueAsAnothers) {
+  TMeterFaults faults;
+  faults.DelayMs = 1500;
+  Meter->SetFaults(faults);
+  auto r = RunProcess(Poll({"--di", "00010000", "--di", "02010100", "--count", "2", "--interval", "0", "--timeout", "1",
+                            "--csv", Csv}), 30000);
+  EXPECT_EQ(r.ExitCode, 2) << r.Err;
+  const auto rows = Rows(ReadFile(Csv).substr(3));
+  ASSERT_EQ(rows.size(), 5u);
+  int timeouts = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    // A reading, if any, is always the row's own identifier's (a late reply to an earlier read of
+    // the same identifier cannot be told apart from the answer, and carries that identifier).
+    const std::string unit = rows[i][2] == "00010000" ? "kWh" : "V";
+    if (!rows[i][6].empty()) {
+      EXPECT_EQ(rows[i][6], unit) << "row " << i << ": " << rows[i][5];
+    }
+    timeouts += rows[i][8].rfind("timeout", 0) == 0;
+  }
+  EXPECT_GE(timeouts, 2);
+  EXPECT_GE(std::stol(Summary(r.Out, "Stale")), 1L) << r.Out;
+}
+
+// The port goes away mid-run: every exchange after it is a failed write, in its row and in the
+// summary, and the exit code says so.
+TEST_F(PollTest, APortThatGoesAwayIsCountedAndExitsThree) {
+  TProcessResult r;
+  std::thread poll([&] {
+    r = RunProcess(Poll({"--di", "00010000", "--count", "8", "--interval", "0.05", "--csv", Csv}), 30000);
+  });
+  for (int i = 0; i < 500 && Meter->RepliesSent() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Meter->ClosePeer();
+  poll.join();
+  EXPECT_EQ(r.ExitCode, 3) << r.Err;
+  const auto rows = Rows(ReadFile(Csv).substr(3));
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows[1][8], "ok");
+  EXPECT_EQ(rows[8][8].rfind("send failed: 发送报文发生错误：", 0), 0u) << rows[8][8];
+  const long replies = std::stol(Summary(r.Out, "Replies"));
+  const long failed = std::stol(Summary(r.Out, "SendErrors"));
+  EXPECT_GE(replies, 2L);
+  EXPECT_GE(failed, 1L);
+  EXPECT_EQ(replies + failed + std::stol(Summary(r.Out, "Timeouts")), 8L) << r.Out;
+}
+
+// The summary's figures for known round trips: the median of an even count is the mean of the
+// middle two; the 95th percentile is the value of rank ceil(0.95 n).
+TEST(PollFigures, MedianAndNearestRankP95) {
+  // 11 values 1..11 out of order: median 6; rank ceil(10.45) = 11 -> 11.
+  TRoundTrips f = RoundTripFigures({7, 3, 11, 1, 9, 5, 2, 10, 4, 8, 6});
+  EXPECT_EQ(f.Median, 6);
+  EXPECT_EQ(f.P95, 11);
+  EXPECT_EQ(f.Min, 1);
+  EXPECT_EQ(f.Max, 11);
+  // 20 values 10, 20, ..., 200 reversed: median (100 + 110) / 2 = 105; rank 19 -> 190.
+  std::vector<double> twenty;
+  for (int v = 200; v >= 10; v -= 10) twenty.push_back(v);
+  f = RoundTripFigures(twenty);
+  EXPECT_EQ(f.Median, 105);
+  EXPECT_EQ(f.P95, 190);
+  // Two values: the median is their mean, the 95th percentile the larger.
+  f = RoundTripFigures({4, 1});
+  EXPECT_EQ(f.Median, 2.5);
+  EXPECT_EQ(f.P95, 4);
 }

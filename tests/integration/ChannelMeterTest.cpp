@@ -63,6 +63,10 @@ class ChannelMeterTest : public ::testing::Test {
       std::lock_guard<std::mutex> guard(Lock);
       Ends.push_back({code, message, Clock::now()});
     });
+    Channel->SetStrayHandler([this](const TKvFrame&, const TKvFrame&, const TFrameBody& body, const std::string&) {
+      std::lock_guard<std::mutex> guard(Lock);
+      StrayBodies.push_back(body);
+    });
     Channel->Start();
   }
 
@@ -100,6 +104,7 @@ class ChannelMeterTest : public ::testing::Test {
   std::mutex Lock;
   TPreamble Preamble;
   std::vector<TFrameBody> Bodies;
+  std::vector<TFrameBody> StrayBodies;
   std::vector<uint32_t> RoundTrips;
   std::vector<TEnd> Ends;
   std::unique_ptr<TChannel> Channel;  // last: its thread stops before the rest goes
@@ -321,6 +326,26 @@ TEST_F(ChannelMeterTest, ALateReplyIsDiscardedByTheNextExchange) {
   auto bodies = Replies();
   ASSERT_EQ(bodies.size(), 1u);
   EXPECT_EQ(bodies[0].Data.rfind(kVoltageB, 0), 0u) << bodies[0].Data;
+}
+
+// A meter one behind: before each answer comes its reply to the previous request. With two
+// identifiers alternating, every answer shown is its own identifier's, every late reply is set
+// aside as not the answer, and the wait goes on to the real answer.
+TEST_F(ChannelMeterTest, ALateReplyIsNotTakenForTheAnswerThatFollowsIt) {
+  TMeterFaults faults;
+  faults.LateReply = true;
+  Meter->SetFaults(faults);
+  const char* order[] = {kVoltageA, kVoltageB, kVoltageA, kVoltageB};
+  for (const char* di : order) ASSERT_EQ(Send(ReadCommand(di, 3)), 0);
+  ASSERT_TRUE(WaitEnds(4, 15000));
+  std::lock_guard<std::mutex> guard(Lock);
+  ASSERT_EQ(Bodies.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(Ends[i].Code, 0) << Ends[i].Message;
+    EXPECT_EQ(Bodies[i].Data.substr(0, 8), order[i]) << "answer " << i;
+  }
+  ASSERT_EQ(StrayBodies.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(StrayBodies[i].Data.substr(0, 8), order[i]) << "late reply " << i;
 }
 
 // The device vanishes while a reply is awaited: the error is logged, the thread lives on, and

@@ -377,6 +377,30 @@ TEST_F(MeterFaultTest, BrokenRepliesAndSplitReplies) {
   EXPECT_GE(Meter->LastReplyWritten() - sent, std::chrono::milliseconds(200));
 }
 
+// A meter one behind puts its previous reply on the line before the answer to the current
+// request; a meter answering from another address carries that address in a valid frame.
+TEST_F(MeterFaultTest, ALateMeterAndAReplyFromAnotherAddress) {
+  Meter->SetFaults({.LateReply = true});
+  std::vector<uint8_t> energy, late, voltage;
+  std::vector<uint8_t> raw = RawReply(energy);
+  EXPECT_EQ(raw.size(), energy.size() + 4) << "nothing comes before the first reply";
+  Peer->Write(PackRequest(Own, 0x11, Wire("02010100")));
+  ASSERT_TRUE(Peer->ReadFrame(late));
+  ASSERT_TRUE(Peer->ReadFrame(voltage));
+  EXPECT_EQ(late, energy);
+  ASSERT_GE(voltage.size(), 14u);
+  EXPECT_EQ(std::vector<uint8_t>(voltage.begin() + 10, voltage.begin() + 14),
+            (std::vector<uint8_t>{0x33, 0x34, 0x34, 0x35}));  // 02010100 + 33H, wire order
+
+  Meter->SetFaults({.ReplyFrom = "000000000002"});
+  std::vector<uint8_t> frame;
+  RawReply(frame);
+  EXPECT_TRUE(Valid(frame));
+  ASSERT_GE(frame.size(), 7u);
+  EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 1, frame.begin() + 7),
+            (std::vector<uint8_t>{0x02, 0x00, 0x00, 0x00, 0x00, 0x00}));
+}
+
 TEST_F(VirtualMeterTest, TextLinesForTheCommandWindow) {
   Peer->Write(std::string("AT\r"));
   EXPECT_EQ(Peer->ReadQuiet(200), (std::vector<uint8_t>{'O', 'K', '\r', '\n'}));
