@@ -184,10 +184,20 @@ TEST_F(SimulateTest, SilentFaultMeansNoReply) {
   EXPECT_EQ(sim.Stop(SIGINT), 0);
 }
 
+TEST_F(SimulateTest, ReplyFromAnswersWithAnotherAddress) {
+  TBackground sim({DLT645_BIN, "simulate", "--reply-from", "000000000002", "--preamble", "0", "--link", Dir + "/m"}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  std::vector<uint8_t> reply = Exchange(Dir + "/m", ReadEnergy);
+  ASSERT_EQ(reply.size(), 20u);
+  EXPECT_EQ(std::vector<uint8_t>(reply.begin(), reply.begin() + 8),
+            (std::vector<uint8_t>{0x68, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68}));
+  EXPECT_EQ(sim.Stop(SIGINT), 0);
+}
+
 TEST_F(SimulateTest, BadOptionsAreRefused) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--address", "12345"}, {"--password", "XYZ"}, {"--fault", "bogus"},
-        {"--preamble", "99"}, {"--delay", "-1"}, {"--nonsense"}, {"extra"}}) {
+        {"--preamble", "99"}, {"--delay", "-1"}, {"--reply-from", "12345"}, {"--nonsense"}, {"extra"}}) {
     std::vector<std::string> argv = {DLT645_BIN, "simulate"};
     argv.insert(argv.end(), args.begin(), args.end());
     TProcessResult result = RunProcess(argv, 5000);
