@@ -65,6 +65,33 @@ void DecodeAbnormal(const TFrameBody& body, TReplyView& view) {
   }
 }
 
+// The identifier at the head of a reply's data (DI0 first on the wire), DI3 first.
+std::string ReplyIdentifier(const TFrameBody& body) {
+  return body.Data.size() >= 8 ? ReverseHex(body.Data.substr(0, 8)) : std::string();
+}
+
+std::string Joined(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return a + b;
+  return a + " " + b;
+}
+
+// The reading column of a normal reply: a read's name and reading, else the decoded value.
+std::string NormalParse(const TFrameBody& body, const TReplyView& view) {
+  switch (body.FuncCode) {
+    case 0x11: {
+      const std::string name = IdentifierName(ReplyIdentifier(body));
+      const TReading reading = ReplyReading(body);
+      return Joined(name, reading.Ok ? reading.Text : view.Data);
+    }
+    case 0x12:
+      return Joined(IdentifierName(ReplyIdentifier(body)), view.Data);
+    case 0x13: case 0x15:  // the communication address, named as the catalogue names it
+      return Joined(IdentifierName("04000401"), view.Data);
+    default:
+      return view.Data;
+  }
+}
+
 }  // namespace
 
 std::string RoundTripText(uint32_t ms) {
@@ -93,9 +120,17 @@ TReplyView ViewReply(const TReplyInput& reply, TDateTime now) {
   }
   if (!body.LastFrame) view.IsLastFrame = ReplyTexts::MoreFrames;
   view.Tip = ReplyReadingTip(body);  // identifier, name and reading of a read reply
-  if (body.Normal)
+  if (body.Normal) {
     DecodeNormal(body, view);
-  else
+    view.Parse = NormalParse(body, view);
+  } else {
     DecodeAbnormal(body, view);
+    view.Parse = view.ErrHint;
+  }
   return view;
+}
+
+std::string ValuePaneTip(const TReplyView& view) {
+  if (view.Tip.empty() || view.Data.empty()) return view.Tip + view.Data;
+  return view.Tip + "\r\n" + view.Data;
 }

@@ -27,8 +27,11 @@ struct TReplyView {
   TComMsg Row;
   // The reply panes; empty means the pane is emptied.
   std::string Data, UseTime, ErrHint, IsLastFrame, SEQ;
-  // The tool tip of the reply row and of the value pane (empty: none).
+  // The tool tip of the reply row (empty: none).
   std::string Tip;
+  // The reading column of the row: the identifier's name and the reading with its unit, the
+  // error word's text of an abnormal reply, or the decoded value of the other replies.
+  std::string Parse;
 };
 
 // "0.187秒": a round trip in milliseconds as seconds with three decimals.
@@ -36,3 +39,7 @@ std::string RoundTripText(uint32_t ms);
 
 // The row and panes for `reply`, the row's time being `now`.
 TReplyView ViewReply(const TReplyInput& reply, TDateTime now);
+
+// The tool tip of the value pane: the reading, then the whole value (a long value does not fit
+// the pane); either alone when the other is empty.
+std::string ValuePaneTip(const TReplyView& view);

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "protocol/Protocol.h"
+#include "protocol/PublicFunc.h"
+#include "protocol/Reading.h"
 #include "protocol/StringUtil.h"
 
 namespace {
@@ -33,20 +35,48 @@ bool CheckFrameText(const std::string& text) {
   return true;
 }
 
-std::vector<uint8_t> TypedFrameBytes(const std::string& text) {
+std::string FrameFormatHintLine() {
+  return Trimmed(SendTexts::FrameHint1) + "  " + Trimmed(SendTexts::FrameHint2) + "  " + Trimmed(SendTexts::FrameHint3);
+}
+
+std::vector<uint8_t> TypedBytes(const std::string& text) {
   std::string digits;
   digits.reserve(text.size());
   for (char c : text)
     if (c != ' ') digits += c;
   const std::size_t n = digits.size() / 2;
-  std::vector<uint8_t> bytes(n + 2, 0);
+  std::vector<uint8_t> bytes(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
     uint8_t value = 0;
     if (TStringUtil::TryHexPair(digits.substr(2 * i, 2), value)) bytes[i] = value;
   }
-  bytes[n] = n > 0 ? TProtocol::CheckSum(bytes.data(), 0, static_cast<int>(n)) : 0;
-  bytes[n + 1] = 0x16;
   return bytes;
+}
+
+TTypedFrameKind TypedFrameKind(const std::vector<uint8_t>& typed) {
+  std::size_t head = 0;
+  while (head < typed.size() && typed[head] == 0xFE) ++head;
+  const std::size_t size = typed.size() - head;
+  // 68H, six address bytes, 68H, C, L, the data, CS, 16H.
+  if (size < 12 || typed[head] != 0x68 || typed[head + 7] != 0x68 || typed.back() != 0x16)
+    return TTypedFrameKind::NeedsChecksum;
+  const uint8_t sum = TProtocol::CheckSum(typed.data(), static_cast<int>(head), static_cast<int>(size - 2));
+  if (sum != typed[typed.size() - 2]) return TTypedFrameKind::NeedsChecksum;
+  return typed[head + 9] == size - 12 ? TTypedFrameKind::Complete : TTypedFrameKind::LengthMismatch;
+}
+
+std::vector<uint8_t> TypedFrameBytes(const std::string& text) {
+  std::vector<uint8_t> bytes = TypedBytes(text);
+  if (TypedFrameKind(bytes) == TTypedFrameKind::Complete) return bytes;
+  const std::size_t n = bytes.size();
+  bytes.push_back(n > 0 ? TProtocol::CheckSum(bytes.data(), 0, static_cast<int>(n)) : 0);
+  bytes.push_back(0x16);
+  return bytes;
+}
+
+std::string TypedFrameRefusal(const std::string& text) {
+  return TypedFrameKind(TypedBytes(text)) == TTypedFrameKind::LengthMismatch ? SendTexts::FrameLengthMismatch
+                                                                              : std::string();
 }
 
 TDltFrame TypedFrameCommand() {
@@ -91,6 +121,34 @@ TComMsg SentRow(const std::string& func, const std::string& content, TDateTime t
   return row;
 }
 
+namespace {
+
+std::string IdentifierParse(const std::string& di) {
+  if (di.size() != 8) return std::string();
+  const std::string name = IdentifierName(di);
+  return name.empty() ? di : di + " " + name;
+}
+
+}  // namespace
+
+std::string SentParse(const TDltFrame& frame) { return IdentifierParse(ReverseHex(frame.DI)); }
+
+std::string TypedFrameParse(const std::vector<uint8_t>& bytes) {
+  std::size_t head = 0;
+  while (head < bytes.size() && bytes[head] == 0xFE) ++head;
+  // 68H, six address bytes, 68H, C, L, then the data: the identifier, DI0 first, plus 33H.
+  if (bytes.size() < head + 14 || bytes[head] != 0x68 || bytes[head + 7] != 0x68) return std::string();
+  const int func = bytes[head + 8] & 0x1F;
+  if ((bytes[head + 8] & 0x80) || (func != 0x11 && func != 0x12 && func != 0x14) || bytes[head + 9] < 4)
+    return std::string();
+  std::string di;
+  for (int i = 3; i >= 0; --i) {
+    const uint8_t b = static_cast<uint8_t>(bytes[head + 10 + static_cast<std::size_t>(i)] - 0x33);
+    di += TStringUtil::BytesToHex(&b, 1);
+  }
+  return IdentifierParse(di);
+}
+
 TComMsg NoReplyRow(const std::string& cmdName, TDateTime time, const std::string& succ) {
   std::string note = SendTexts::NoReplyNote;
   note.replace(note.find("%s"), 2, cmdName);
@@ -114,6 +172,14 @@ TTableEditor TableEditorFor(int ctrlCode, bool dataEnabled, const std::string& i
   const std::string head = identifier.substr(0, 6), tail = identifier.substr(6);
   if ((head == "040100" || head == "040200") && tail >= "01" && tail <= "08") return TTableEditor::Segments;
   return TTableEditor::None;
+}
+
+std::string TableDataNote(const std::string& identifier, const std::string& data, const std::string& tableIdentifier,
+                          const std::string& tableText) {
+  if (tableText.empty() || data != tableText || identifier == tableIdentifier) return std::string();
+  std::string note = SendTexts::TableDataNote;
+  note.replace(note.find("%s"), 2, tableIdentifier);
+  return note;
 }
 
 std::string RelayPaneText(const TRouteTable& table) {

@@ -104,13 +104,10 @@ void TCommandForm::BuildLogPage() {
   for (int i = 0; i < 4; ++i) dxTLLog->setColumnWidth(i, widths[i]);
   header->setSectionResizeMode(0, QHeaderView::Fixed);
   header->setSectionResizeMode(3, QHeaderView::Fixed);
-  // dxTLLogCustomDraw: alternate rows shaded, selected rows on the tool-tip colour in maroon.
-  dxTLLog->setAlternatingRowColors(true);
-  QPalette colours = dxTLLog->palette();
-  colours.setColor(QPalette::AlternateBase, QColor(231, 231, 231));
-  colours.setColor(QPalette::Highlight, colours.color(QPalette::ToolTipBase));
-  colours.setColor(QPalette::HighlightedText, QColor(128, 0, 0));
-  dxTLLog->setPalette(colours);
+  // dxTLLogCustomDraw: alternate rows shaded, selected and focused rows on the tool-tip colour in
+  // maroon, as in the main window's grids.
+  dxTLLog->setItemDelegate(new TRowShade(dxTLLog));
+  SetGridSelectionColours(dxTLLog);
   connect(dxTLLog, &QTreeWidget::itemDoubleClicked, this, [this] { dxTLLogDblClick(); });
   pgcLog->addTab(dxTLLog, U(Txt::PageLog));
 }

@@ -1,42 +1,53 @@
 #include "ui/Controls.h"
 
+#include "protocol/FieldText.h"
+#include "protocol/SendCycle.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 
 TFilterEdit::TFilterEdit(QWidget* parent) : QLineEdit(parent) {
-  connect(this, &QLineEdit::textChanged, this, &TFilterEdit::KeepUpperCase);
+  connect(this, &QLineEdit::textChanged, this, &TFilterEdit::NormaliseText);
+}
+
+void TFilterEdit::SetKeyFilter(TKeyFilter filter) {
+  Filter = filter;
+  NormaliseText();
 }
 
 void TFilterEdit::SetUpperCase(bool value) {
   UpperCase = value;
-  KeepUpperCase();
+  NormaliseText();
 }
 
-void TFilterEdit::KeepUpperCase() {
-  if (!UpperCase) return;
-  const QString upper = text().toUpper();
-  if (upper == text()) return;
-  const int cursor = cursorPosition();
-  setText(upper);
+void TFilterEdit::SetStoredText(const QString& text) {
+  StoredText = Normalised(text, 0);
+  setText(StoredText);
+}
+
+QString TFilterEdit::Normalised(const QString& text, int limit) const {
+  return QString::fromStdString(NormaliseFieldText(text.toStdString(), Filter, UpperCase, limit));
+}
+
+void TFilterEdit::NormaliseText() {
+  const QString current = text();
+  const bool stored = !StoredText.isEmpty() && current == StoredText;
+  const QString fixed = Normalised(current, stored ? 0 : MaxLength);
+  if (fixed == current) return;
+  const int cursor = qMin(int(Normalised(current.left(cursorPosition()), 0).size()), int(fixed.size()));
+  setText(fixed);
   setCursorPosition(cursor);
-}
-
-QString TFilterEdit::FilterText(const QString& text) const {
-  if (!Filter) return text;
-  QString result;
-  for (QChar ch : text) {
-    if (ch.unicode() >= 0x80 || ch.unicode() < 0x20) continue;
-    if (Filter(static_cast<char>(ch.unicode())) != '\0') result += ch;
-  }
-  return result;
 }
 
 int TFilterEdit::Room() const {
@@ -44,68 +55,80 @@ int TFilterEdit::Room() const {
   return qMax(0, MaxLength - int(text().size()) + int(selectedText().size()));
 }
 
-void TFilterEdit::FilteredPaste() {
+void TFilterEdit::InsertText(const QString& text) {
   if (isReadOnly()) return;
-  QString text = FilterText(QApplication::clipboard()->text());
-  text.remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-  if (UpperCase) text = text.toUpper();
-  insert(text.left(Room()));
+  QString kept = Normalised(text, 0);
+  if (SpacedHex && !kept.contains(QLatin1Char(' ')) && kept.size() > 2)
+    kept = QString::fromStdString(SpacedHexText(kept.toStdString()));
+  insert(kept.left(Room()));
 }
+
+void TFilterEdit::FilteredPaste() { InsertText(QApplication::clipboard()->text()); }
 
 void TFilterEdit::inputMethodEvent(QInputMethodEvent* event) {
   const QString commit = event->commitString();
-  if (!commit.isEmpty() && commit.size() > Room()) {
-    QInputMethodEvent cut(event->preeditString(), event->attributes());
-    cut.setCommitString(commit.left(Room()), event->replacementStart(), event->replacementLength());
-    QLineEdit::inputMethodEvent(&cut);
+  if (commit.isEmpty()) {
+    QLineEdit::inputMethodEvent(event);  // composing: the pre-edit text is not the field's yet
     return;
   }
-  QLineEdit::inputMethodEvent(event);
+  // The committed text replaces the selection (or the given range) through the filter and limit.
+  QInputMethodEvent compose(event->preeditString(), event->attributes());
+  compose.setCommitString(QString(), event->replacementStart(), event->replacementLength());
+  QLineEdit::inputMethodEvent(&compose);
+  InsertText(commit);
+  event->accept();
+}
+
+void TFilterEdit::dropEvent(QDropEvent* event) {
+  if (event->source() == this || !event->mimeData()->hasText() || isReadOnly()) {
+    QLineEdit::dropEvent(event);  // text moved within the field has passed the filter already
+    return;
+  }
+  deselect();
+  setCursorPosition(cursorPositionAt(event->position().toPoint()));
+  InsertText(event->mimeData()->text());
+  event->acceptProposedAction();
+  setFocus(Qt::MouseFocusReason);
+}
+
+void TFilterEdit::mouseReleaseEvent(QMouseEvent* event) {
+  QClipboard* clipboard = QApplication::clipboard();
+  if (event->button() == Qt::MiddleButton && clipboard->supportsSelection() && !isReadOnly()) {
+    deselect();
+    setCursorPosition(cursorPositionAt(event->position().toPoint()));
+    InsertText(clipboard->text(QClipboard::Selection));
+    event->accept();
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(event);
 }
 
 namespace {
 
-// Keys that insert or remove a character go through the filter; navigation and dialog keys do not.
-bool IsCharacterKey(const QKeyEvent* event) {
+// Keys that insert a character; navigation, editing and dialog keys are left to the field.
+bool InsertsText(const QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return: case Qt::Key_Enter: case Qt::Key_Escape: case Qt::Key_Tab:
-    case Qt::Key_Backtab: case Qt::Key_Delete:
+    case Qt::Key_Backtab: case Qt::Key_Delete: case Qt::Key_Backspace:
       return false;
     default:
       break;
   }
   if (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
-  return !event->text().isEmpty();
+  return !event->text().isEmpty() && event->text()[0].unicode() >= 0x20;
 }
 
 }  // namespace
 
 void TFilterEdit::keyPressEvent(QKeyEvent* event) {
-  if (event->matches(QKeySequence::Paste) && (Filter || MaxLength > 0)) {
+  if (event->matches(QKeySequence::Paste)) {
     FilteredPaste();
     event->accept();
     return;
   }
-  if (Filter && IsCharacterKey(event)) {
-    const QString text = event->text();
-    const char16_t code = text.size() == 1 ? text[0].unicode() : 0;
-    const char key = code != 0 && code < 0x80 ? Filter(static_cast<char>(code)) : '\0';
-    if (key == '\0') {
-      event->accept();
-      return;
-    }
-  }
-  // A key that inserts text needs room for it; Backspace makes room.
-  if (IsCharacterKey(event) && event->key() != Qt::Key_Backspace && event->text()[0].unicode() >= 0x20 &&
-      int(event->text().size()) > Room()) {
+  if (InsertsText(event)) {
+    InsertText(event->text());
     event->accept();
-    return;
-  }
-  if (UpperCase && IsCharacterKey(event) && event->text() != event->text().toUpper()) {
-    QKeyEvent upper(event->type(), event->key(), event->modifiers(), event->text().toUpper(),
-                    event->isAutoRepeat(), event->count());
-    QLineEdit::keyPressEvent(&upper);
-    event->setAccepted(upper.isAccepted());
     return;
   }
   QLineEdit::keyPressEvent(event);
@@ -127,13 +150,35 @@ void TFilterEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 void TFilterEdit::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createStandardContextMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  if (Filter || MaxLength > 0) {
-    if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
-      disconnect(paste, &QAction::triggered, nullptr, nullptr);
-      connect(paste, &QAction::triggered, this, &TFilterEdit::FilteredPaste);
-    }
+  if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+    disconnect(paste, &QAction::triggered, nullptr, nullptr);
+    connect(paste, &QAction::triggered, this, &TFilterEdit::FilteredPaste);
   }
   menu->popup(event->globalPos());
+}
+
+void TElidedLabel::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);  // the sunken frame
+  QPainter painter(this);
+  const QRect room = contentsRect().adjusted(margin() + 2, 0, -margin() - 2, 0);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(room, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+}
+
+void TRowShade::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  if (index.row() == View->currentIndex().row() && !index.parent().isValid()) option->state |= QStyle::State_Selected;
+  if (!(option->state & QStyle::State_Selected) && RowShaded(index.row())) option->backgroundBrush = QColor(231, 231, 231);
+}
+
+void SetGridSelectionColours(QAbstractItemView* grid) {
+  QPalette palette = grid->palette();
+  const QColor back = QApplication::palette().color(QPalette::ToolTipBase);
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Highlight, back);
+    palette.setColor(group, QPalette::HighlightedText, QColor(128, 0, 0));
+  }
+  grid->setPalette(palette);
 }
 
 // ---------------------------------------------------------------------------------------------

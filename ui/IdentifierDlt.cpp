@@ -105,16 +105,34 @@ QWidget* TIdentifierDltForm::BuildPanel(TCatalogListId id) {
   Lists[id] = list;
 
   connect(list, &QListWidget::itemSelectionChanged, this, [this, id] { SelectionChanged(id); });
-  connect(list, &QListWidget::itemDoubleClicked, this, [this, list] { lbxEnergyDblClick(list); });
+  // A double-click anywhere in the list, on a row or on the empty area below the rows.
+  list->viewport()->installEventFilter(this);
   auto* layout = new QVBoxLayout(panel);
   layout->setContentsMargins(6, 6, 6, 6);
   layout->addWidget(list);
   return panel;
 }
 
+bool TIdentifierDltForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick) {
+    for (QListWidget* list : Lists)
+      if (watched == list->viewport()) {
+        lbxEnergyDblClick(list);  // the first click has made the row current
+        break;
+      }
+  }
+  return TBaseForm<QDialog>::eventFilter(watched, event);
+}
+
 void TIdentifierDltForm::SelectionChanged(TCatalogListId id) {
-  // Only a row that becomes selected counts; clearing the other lists is not a selection.
-  if (Clearing || Lists[id]->selectedItems().isEmpty()) return;
+  // Clearing the other lists is not a selection.
+  if (Clearing) return;
+  if (Lists[id]->selectedItems().isEmpty()) {
+    // The user took the selection away (Ctrl and a click): no row is current any more.
+    CurrentRow.clear();
+    edtCode->clear();
+    return;
+  }
   switch (id) {
     case clEnergy: lbxEnergyClick(); break;
     case clMD: lbxMDClick(); break;

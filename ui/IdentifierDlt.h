@@ -66,6 +66,7 @@ class TIdentifierDltForm : public TBaseForm<QDialog> {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QWidget* BuildPanel(TCatalogListId id);

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -67,35 +68,6 @@ TFilterEdit* MakeEdit(QWidget* parent, const char* name, int maxLength, TKeyFilt
   return edit;
 }
 
-// Shades the cells of rows at odd positions grey unless the row is selected or focused; a focused
-// row is drawn with the selection colours even when it is not selected.
-class TRowShade : public QStyledItemDelegate {
- public:
-  explicit TRowShade(QAbstractItemView* view) : QStyledItemDelegate(view), View(view) {}
-
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
-    if (index.row() == View->currentIndex().row() && !index.parent().isValid()) option->state |= QStyle::State_Selected;
-    if (!(option->state & QStyle::State_Selected) && RowShaded(index.row()))
-      option->backgroundBrush = QColor(231, 231, 231);
-  }
-
- private:
-  QAbstractItemView* View;
-};
-
-// Selected rows: the tool-tip background with maroon text, also while the grid has no focus.
-void SetSelectionColours(QTreeWidget* grid) {
-  QPalette palette = grid->palette();
-  const QColor back = QApplication::palette().color(QPalette::ToolTipBase);
-  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-    palette.setColor(group, QPalette::Highlight, back);
-    palette.setColor(group, QPalette::HighlightedText, QColor(128, 0, 0));
-  }
-  grid->setPalette(palette);
-}
-
 QTreeWidget* MakeGrid(QWidget* parent, const QStringList& captions, const QList<int>& widths) {
   auto* grid = new QTreeWidget(parent);
   grid->setColumnCount(int(captions.size()));
@@ -103,7 +75,7 @@ QTreeWidget* MakeGrid(QWidget* parent, const QStringList& captions, const QList<
   grid->setRootIsDecorated(false);
   grid->setUniformRowHeights(true);
   grid->setItemDelegate(new TRowShade(grid));
-  SetSelectionColours(grid);
+  SetGridSelectionColours(grid);
   grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -256,6 +228,7 @@ void TMainForm::BuildCommandPanel() {
   edtDS = MakeEdit(gbCommand, "edtDS", 8, FilterHexKey, true);
   edtData = MakeEdit(gbCommand, "edtData", 0, FilterDigitKey, false);
   edtFrame = MakeEdit(gbCommand, "edtFrame", 1024, FilterHexSpaceKey, true);
+  edtFrame->SetSpacedHex(true);
   edtID->setFixedWidth(110);
   cmbCtrl->setFixedWidth(140);
   edtLen->setFixedWidth(44);
@@ -289,7 +262,17 @@ void TMainForm::BuildCommandPanel() {
   grid->addWidget(label(Txt::LblCtrl), 1, 1);
   grid->addWidget(label(Txt::LblLen), 1, 2);
   grid->addWidget(label(Txt::LblDS), 1, 3);
-  grid->addWidget(label(Txt::LblData), 1, 4);
+  // The data field's label, and beside it the note about data left from another identifier.
+  lbDataNote = new QLabel(gbCommand);
+  lbDataNote->setObjectName(QStringLiteral("lbDataNote"));
+  QPalette warn = lbDataNote->palette();
+  warn.setColor(QPalette::WindowText, QColor(192, 0, 0));
+  lbDataNote->setPalette(warn);
+  auto* dataLabels = new QHBoxLayout;
+  dataLabels->setContentsMargins(0, 0, 0, 0);
+  dataLabels->addWidget(label(Txt::LblData));
+  dataLabels->addWidget(lbDataNote, 1);
+  grid->addLayout(dataLabels, 1, 4);
   grid->addWidget(btnInterrupt, 1, 5);
   grid->addWidget(bbtExit, 1, 6);
   grid->addWidget(label(Txt::LblFrameFormat), 2, 0, 1, 5);
@@ -307,18 +290,21 @@ void TMainForm::BuildPages() {
   pgcMain = new QTabWidget(centralWidget());
   dxTLMsg = MakeGrid(pgcMain,
                      {U(Txt::ColMsgFlag), U(Txt::ColMsgFunc), U(Txt::ColMsgContent), U(Txt::ColMsgTime),
-                      U(Txt::ColMsgSucc)},
+                      U(Txt::ColMsgSucc), U(Txt::ColMsgParse)},
                      {40, 43, 346, 120, 20});
   dxTLMsg->setObjectName(QStringLiteral("dxTLMsg"));
   // 40 pixels were measured for a smaller font; the flag ("发送→", "接收←") must stay readable.
-  const int flagWidth = dxTLMsg->fontMetrics().horizontalAdvance(QString::fromUtf8(SendTexts::FlagReceived)) + 12;
-  dxTLMsg->setColumnWidth(0, std::max(40, flagWidth));
-  // The columns keep their order; only the content column is resized by the user. The outcome
-  // column, the last, takes the width left over so that its messages can be read.
+  const QFontMetrics metrics = dxTLMsg->fontMetrics();
+  dxTLMsg->setColumnWidth(0, std::max(40, metrics.horizontalAdvance(U(SendTexts::FlagReceived)) + 12));
+  // The outcome column holds the channel's messages, about fourteen Chinese characters (a longer
+  // one is elided and whole in the cell's tool tip). The reading column, the last, takes the width
+  // left over.
+  dxTLMsg->setColumnWidth(4, metrics.horizontalAdvance(QChar(0x4E2D)) * 14 + 16);
+  // The columns keep their order; only the content column is resized by the user.
   QHeaderView* msgHeader = dxTLMsg->header();
   msgHeader->setSectionsMovable(false);
   msgHeader->setStretchLastSection(true);
-  for (int i = 0; i < 5; ++i) msgHeader->setSectionResizeMode(i, i == 2 ? QHeaderView::Interactive : QHeaderView::Fixed);
+  for (int i = 0; i < 6; ++i) msgHeader->setSectionResizeMode(i, i == 2 ? QHeaderView::Interactive : QHeaderView::Fixed);
   dxTLLog = MakeGrid(pgcMain, {U(Txt::ColLogTime), U(Txt::ColLogContent)}, {90, 507});
   dxTLLog->setObjectName(QStringLiteral("dxTLLog"));
   dxTLLog->header()->setSectionsMovable(true);
@@ -343,7 +329,11 @@ void TMainForm::BuildStatusBar() {
   sbClock = MakePane(bar, 57);
   sbClock->setObjectName(QStringLiteral("sbClock"));
   sbOperator = MakePane(bar, 104, U(Txt::OperatorPrefix));
-  sbData = MakePane(bar, 268);
+  // The value pane takes the room the others leave (a long value is elided there and whole in
+  // its tool tip).
+  sbData = new TElidedLabel(bar);
+  sbData->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  sbData->setMinimumWidth(268);
   sbUseTime = MakePane(bar, 56);
   sbErrHint = MakePane(bar, 104);
   sbIsLastFrame = MakePane(bar, 61);
@@ -355,7 +345,7 @@ void TMainForm::BuildStatusBar() {
   sbComStat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   sbComStat->setMinimumWidth(46);
   for (QLabel* pane : {sbClock, sbOperator, sbData, sbUseTime, sbErrHint, sbIsLastFrame, sbSEQ})
-    bar->addWidget(pane);
+    bar->addWidget(pane, pane == sbData ? 1 : 0);
   bar->addPermanentWidget(sbRT);
   bar->addPermanentWidget(sbComStat);
 }
@@ -480,8 +470,11 @@ void TMainForm::ConnectHandlers() {
   connect(miDelLog, &QAction::triggered, this, &TMainForm::miDelLogClick);
   connect(miClsLog, &QAction::triggered, this, &TMainForm::miClsLogClick);
   connect(N2, &QAction::triggered, this, &TMainForm::N2Click);
-  connect(dxTLMsg, &QTreeWidget::itemClicked, this, &TMainForm::dxTLMsgClick);
+  // A click anywhere in the grid, on a row or on the empty area below the rows.
+  dxTLMsg->viewport()->installEventFilter(this);
   connect(edtDS, &QLineEdit::textChanged, this, &TMainForm::edtDSChange);
+  connect(edtDS, &QLineEdit::textChanged, this, &TMainForm::ShowDataNote);
+  connect(edtData, &QLineEdit::textChanged, this, &TMainForm::ShowDataNote);
   connect(edtDS, &TFilterEdit::doubleClicked, this, &TMainForm::bbtDSClick);
   connect(bbtDS, &QPushButton::clicked, this, &TMainForm::bbtDSClick);
   connect(edtData, &TFilterEdit::doubleClicked, this, &TMainForm::edtDataDblClick);
@@ -495,6 +488,11 @@ void TMainForm::ConnectHandlers() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == dxTLMsg->viewport()) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+      dxTLMsgClick();  // the press before it has made the clicked row the focused one
+    return false;
+  }
   if (watched == cmbCtrl->view()) {
     if (event->type() == QEvent::Show) CtrlListOpen = true;
     if (event->type() == QEvent::Hide) CtrlListOpen = false;
@@ -539,7 +537,15 @@ void TMainForm::edtDataDblClick() {
   else
     editor = std::make_unique<TAddTSForm>(this);
   editor->TableText = edtData->text();
-  if (editor->exec() == QDialog::Accepted) edtData->setText(editor->TableText);
+  if (editor->exec() != QDialog::Accepted) return;
+  TableIdentifier = edtDS->text();
+  TableText = editor->TableText;
+  edtData->setText(editor->TableText);
+}
+
+void TMainForm::ShowDataNote() {
+  lbDataNote->setText(QString::fromStdString(TableDataNote(edtDS->text().toStdString(), edtData->text().toStdString(),
+                                                           TableIdentifier.toStdString(), TableText.toStdString())));
 }
 
 void TMainForm::bbtRTClick() {
@@ -576,17 +582,30 @@ bool TMainForm::CheckFrameText() const { return ::CheckFrameText(edtFrame->text(
 
 void TMainForm::ShowFrameModeState() {
   FrameMode = true;
+  const std::string text = edtFrame->text().toStdString();
   const bool wellFormed = CheckFrameText();
-  bbtSend->setEnabled(wellFormed);
-  edtFrame->setToolTip(wellFormed ? QString() : QString::fromStdString(FrameFormatHint()));
+  const std::string refusal = wellFormed ? TypedFrameRefusal(text) : std::string();
+  bbtSend->setEnabled(wellFormed && refusal.empty());
+  edtFrame->setToolTip(QString::fromStdString(wellFormed ? refusal : FrameFormatHint()));
+  // The hint stands in the status bar too, where it is seen without hovering over the field.
+  ShowFrameHint(QString::fromStdString(wellFormed ? refusal : FrameFormatHintLine()).trimmed());
   for (QWidget* w : std::initializer_list<QWidget*>{cmbCtrl, edtLen, edtDS, edtData, bbtDS, bbtRT})
     w->setEnabled(false);
+}
+
+void TMainForm::ShowFrameHint(const QString& hint) {
+  if (statusBar()->currentMessage() == hint) return;
+  if (hint.isEmpty())
+    statusBar()->clearMessage();
+  else
+    statusBar()->showMessage(hint);
 }
 
 void TMainForm::ShowComposedModeState() {
   FrameMode = false;
   cmbCtrl->setEnabled(true);
   edtFrame->setToolTip(QString());
+  ShowFrameHint(QString());
   if (CtrlListOpen) return;  // the preview, the length and Send keep their state
   QString preview;
   const bool built = BuildFramePreview(preview);
@@ -627,7 +646,7 @@ void TMainForm::SendComposedCommand() {
   std::string error;
   Channel->Send(frame.Address, frame, frame.DataField, error);
   const TDateTime now = Now();
-  AddMessage(SentRow(FuncText(frame.CtrlCode), edtFrame->text().toStdString(), now, error));
+  AddMessage(SentRow(FuncText(frame.CtrlCode), edtFrame->text().toStdString(), now, error), SentParse(frame));
   if (frame.NoReply) AddMessage(NoReplyRow(frame.CmdName, now, error));
 }
 
@@ -640,7 +659,8 @@ void TMainForm::SendTypedFrame() {
   if (ReplyTimeoutSec > 0) command.TimeoutSec = ReplyTimeoutSec;
   std::string error;
   Channel->SendRaw(buffer, count, command, error);  // a refused buffer stays ours
-  AddMessage(SentRow(std::string(), TStringUtil::BytesToHexSpaced(bytes.data(), count), Now(), error));
+  AddMessage(SentRow(std::string(), TStringUtil::BytesToHexSpaced(bytes.data(), count), Now(), error),
+             TypedFrameParse(bytes));
 }
 
 void TMainForm::btnInterruptClick() {
@@ -656,8 +676,9 @@ void TMainForm::ShowReply(const TReplyInput& reply) {
   const TReplyView view = ViewReply(reply, Now());
   ClearReplyPanes();
   WriteReplyPanes(view);
-  QTreeWidgetItem* row = AddMessage(view.Row);
+  QTreeWidgetItem* row = AddMessage(view.Row, view.Parse);
   SetReplyTip(row, QString::fromStdString(view.Tip));
+  sbData->setToolTip(QString::fromStdString(ValuePaneTip(view)));
 }
 
 void TMainForm::WriteReplyPanes(const TReplyView& view) {
@@ -668,19 +689,21 @@ void TMainForm::WriteReplyPanes(const TReplyView& view) {
   sbSEQ->setText(QString::fromStdString(view.SEQ));
 }
 
-// The one place where a reply's tool tip goes: every cell of its row and the value pane.
+// A reply's reading tip goes on every cell of its row but the outcome and reading cells, which
+// show their own text whole.
 void TMainForm::SetReplyTip(QTreeWidgetItem* row, const QString& tip) {
-  for (int column = 0; column < dxTLMsg->columnCount(); ++column) row->setToolTip(column, tip);
-  sbData->setToolTip(tip);
+  for (int column = 0; column < 4; ++column) row->setToolTip(column, tip);
 }
 
-QTreeWidgetItem* TMainForm::AddMessage(const TComMsg& msg) {
+QTreeWidgetItem* TMainForm::AddMessage(const TComMsg& msg, const std::string& parse) {
   std::lock_guard<std::recursive_mutex> lock(MsgLock);
   if (GridMustEmpty(dxTLMsg->topLevelItemCount())) dxTLMsg->clear();
   const QStringList cells = {QString::fromStdString(msg.Flag), QString::fromStdString(msg.Func),
                              QString::fromStdString(msg.Content), QString::fromStdString(DateTimeText(msg.Time)),
-                             QString::fromStdString(msg.Succ)};
+                             QString::fromStdString(msg.Succ), QString::fromStdString(parse)};
   auto* row = new QTreeWidgetItem(dxTLMsg, cells);
+  row->setToolTip(4, cells[4]);
+  row->setToolTip(5, cells[5]);
   dxTLMsg->setCurrentItem(row);
   dxTLMsg->scrollToItem(row);
   if (pgcMain->currentWidget() != dxTLMsg) pgcMain->setCurrentWidget(dxTLMsg);

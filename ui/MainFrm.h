@@ -79,6 +79,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   QPushButton* bbtExit = nullptr;
   QPushButton* bbtSend = nullptr;
   QPushButton* bbtCls = nullptr;
+  QLabel* lbDataNote = nullptr;  // beside the data field: data left from another identifier
   // Pages and grids
   QTabWidget* pgcMain = nullptr;
   QTreeWidget* dxTLMsg = nullptr;
@@ -119,8 +120,8 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void btnInterruptClick();
   // Shows one reply: runs on this window's thread (the sending thread queues it here).
   void ShowReply(const TReplyInput& reply);
-  // Appends a row to the message grid under MsgLock; returns it.
-  QTreeWidgetItem* AddMessage(const TComMsg& msg);
+  // Appends a row to the message grid under MsgLock, `parse` in its reading column; returns it.
+  QTreeWidgetItem* AddMessage(const TComMsg& msg, const std::string& parse = std::string());
   void ClearReplyPanes();
   // Grids: row reuse, delete, clear, save; the log page.
   void dxTLMsgClick();
@@ -133,6 +134,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void bbtDSClick();
   void edtDataDblClick();
   void bbtRTClick();
+  void ShowDataNote();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -153,6 +155,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   // TimerTimer's two ways.
   void ShowFrameModeState();
   void ShowComposedModeState();
+  void ShowFrameHint(const QString& hint);  // the status bar's message; empty clears it
   // bbtSendClick's two ways.
   void SendComposedCommand();
   void SendTypedFrame();
@@ -167,6 +170,8 @@ class TMainForm : public TBaseForm<QMainWindow> {
   TChannel* Channel = nullptr;
   bool Shown = false;
   QString LastSaveFolder;
+  // The identifier a table editor made the data field's text for, and that text.
+  QString TableIdentifier, TableText;
   // Where the sending thread and the log post their work for this window; emptied when the
   // window goes, so nothing is posted to it afterwards.
   struct TInbox;

@@ -342,13 +342,14 @@ void TParamForm::showEvent(QShowEvent* event) {
 
 void TParamForm::FormShow() {
   const TPreamble preamble = Param.StoredPreamble();
-  edtPSW->setText(QString::fromStdString(Param.Psw));
-  edtOperator->setText(QString::fromStdString(Param.Operator));
+  // Values from the file are shown as stored, also when longer than a field (the save cuts them).
+  edtPSW->SetStoredText(QString::fromStdString(Param.Psw));
+  edtOperator->SetStoredText(QString::fromStdString(Param.Operator));
   cbxColletor->setChecked(Param.UseCollector);
-  edtCollector->setText(QString::fromStdString(Param.Collector));
+  edtCollector->SetStoredText(QString::fromStdString(Param.Collector));
   cbxLC->setChecked(preamble.UseLC);
-  edtLC->setText(QString::fromStdString(preamble.LC));
-  edtLCCount->setText(QString::number(preamble.LCCount));
+  edtLC->SetStoredText(QString::fromStdString(preamble.LC));
+  edtLCCount->SetStoredText(QString::number(preamble.LCCount));
 
   // Refill the port list, keeping the text shown.
   const QString shown = cbPort->currentText();

@@ -146,6 +146,9 @@ void TRouteTableForm::btnAddNodeClick() {
   RouteListView->setCurrentItem(row);
   RouteListView->scrollToItem(row);
   cbxStartRT->setChecked(true);
+  // The next address typed replaces this one instead of being appended to it.
+  RouteAddress->setFocus(Qt::OtherFocusReason);
+  RouteAddress->selectAll();
 }
 
 void TRouteTableForm::btnDelNodeClick() {

@@ -45,6 +45,7 @@ inline constexpr char CmdSend[] = "发送";
 inline constexpr char CmdClearList[] = "清空列表";
 inline constexpr char CmdColTime[] = "发生/接收时间";
 inline constexpr char CmdColParse[] = "解析";
+inline constexpr const char* ColMsgParse = CmdColParse;  // the message grid's reading column
 inline constexpr char CmdFlagSent[] = "发送→";
 inline constexpr char CmdFlagReceived[] = "接收←";
 inline constexpr char CmdSending[] = "正在发送数据...";

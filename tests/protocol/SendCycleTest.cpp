@@ -13,6 +13,10 @@
 namespace {
 
 const char* const kSeconds = "秒";  // the unit after a round-trip time
+const char* const kWrongPassword = "密码错";  // the text of error word 04H
+const char* const kEnergyName = "(当前)正向有功总电量";
+const char* const kVoltageName = "A相电压";
+const char* const kAddressName = "通信地址";
 
 std::vector<uint8_t> Bytes(const std::string& spacedHex) {
   std::vector<uint8_t> out;
@@ -148,6 +152,8 @@ TEST(ReplyView, DecodeTable) {
       {"unknown code", 0x9C, "1122", false, ReplyTexts::Success, "", "", "", ""},
       {"collector: address dropped", 0x91, di + "78563412" + "010000000000", true, ReplyTexts::Success, "12345678", "", "", ""},
       {"collector: six bytes kept", 0x91, di + "3412", true, ReplyTexts::Success, "1234", "", "", ""},
+      {"collector: error word, address dropped", 0xD1, "04" + std::string("010000000000"), true, ReplyTexts::Failure, "",
+       kWrongPassword, "", ""},
       {"application layer timeout", 0xC0, di + "78563412", false, ReplyTexts::AppTimeout, "", "", "", ""},
   };
   for (const auto& c : cases) {
@@ -171,4 +177,79 @@ TEST(ReplyView, RoundTripAcrossTheTickWrap) {
   TReplyInput input{Reply(0x94, ""), false, 0xFFFFFFF0u, 0x10u};
   EXPECT_EQ(ViewReply(input, 0).UseTime, std::string("0.032") + kSeconds);
   EXPECT_EQ(RoundTripText(12345), std::string("12.345") + kSeconds);
+}
+
+// The reading column: a read's name and reading with its unit, an abnormal reply's error text, the
+// decoded value of other replies; a sent row's identifier and name.
+TEST(ReplyView, ReadingColumn) {
+  const std::string energy = "00000100", voltage = "00010102";  // 00010000 and 02010100, wire order
+  const struct {
+    int Ctrl;
+    std::string Data;
+    bool ViaCollector;
+    std::string Parse;
+  } cases[] = {
+      {0x91, energy + "60341200", false, std::string(kEnergyName) + " 1234.60 kWh"},
+      {0x91, voltage + "2422", false, std::string(kVoltageName) + " 222.4 V"},
+      {0x91, energy + "603412", false, std::string(kEnergyName) + " 123460"},  // too short: the raw value
+      {0xD1, "04", false, kWrongPassword},
+      {0xD1, "04010000000000", true, kWrongPassword},
+      {0x93, "010000000000", false, std::string(kAddressName) + " 000000000001"},
+      {0x97, "08", false, "2400"},
+      {0x94, "", false, ""},
+      {0xC0, energy, false, ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ViewReply({Reply(c.Ctrl, c.Data), c.ViaCollector, 0, 0}, 0).Parse, c.Parse) << c.Data;
+
+  TDltFrame read;
+  read.DI = energy;
+  EXPECT_EQ(SentParse(read), std::string("00010000 ") + kEnergyName);
+  EXPECT_EQ(SentParse(TDltFrame{}), "");
+  EXPECT_EQ(TypedFrameParse(Bytes("FE FE " + ExpectedFrame("000000000001", 0x11, energy))),
+            std::string("00010000 ") + kEnergyName);
+  EXPECT_EQ(TypedFrameParse(Bytes(ExpectedFrame("000000000001", 0x13, ""))), "");
+  EXPECT_EQ(TypedFrameParse(Bytes(ExpectedFrame("000000000001", 0x91, energy))), "");  // a reply, not a request
+}
+
+TEST(ReplyView, ValuePaneTipHoldsTheReadingAndTheWholeValue) {
+  const std::string value(64, '3');
+  TReplyView view;
+  view.Data = value;
+  EXPECT_EQ(ValuePaneTip(view), value);
+  view.Tip = "tip";
+  EXPECT_EQ(ValuePaneTip(view), "tip\r\n" + value);
+  view.Data.clear();
+  EXPECT_EQ(ValuePaneTip(view), "tip");
+}
+
+// A typed frame that already ends with its own checksum and 16H goes out as typed; one whose L
+// does not count its data bytes is refused even though its checksum is right.
+TEST(SendCycle, TypedFrameWithItsOwnChecksum) {
+  const std::string whole = ExpectedFrame("000000000001", 0x11, "00000100");  // 68 ... B3 16
+  const std::string typed = whole.substr(0, whole.size() - 1);
+  EXPECT_EQ(TypedFrameKind(TypedBytes(typed)), TTypedFrameKind::Complete);
+  EXPECT_EQ(TypedFrameBytes(typed), Bytes(whole));
+  EXPECT_EQ(TypedFrameBytes("FE FE " + typed), Bytes("FE FE " + whole));
+  EXPECT_EQ(TypedFrameRefusal(typed), "");
+  // L = 2 for four data bytes, the checksum made right for those bytes.
+  std::vector<uint8_t> shortL = Bytes(whole);
+  shortL[9] = 0x02;
+  shortL[shortL.size() - 2] = static_cast<uint8_t>(shortL[shortL.size() - 2] - 2);
+  const std::string shortText = TStringUtil::BytesToHexSpaced(shortL.data(), static_cast<int>(shortL.size()));
+  EXPECT_EQ(TypedFrameKind(shortL), TTypedFrameKind::LengthMismatch);
+  EXPECT_EQ(TypedFrameRefusal(shortText), SendTexts::FrameLengthMismatch);
+  // Without the checksum the frame still gets one; a wrong checksum is just a data byte.
+  EXPECT_EQ(TypedFrameKind(TypedBytes(whole.substr(0, whole.size() - 7))), TTypedFrameKind::NeedsChecksum);
+  shortL[9] = 0x04;
+  EXPECT_EQ(TypedFrameKind(shortL), TTypedFrameKind::NeedsChecksum);
+}
+
+TEST(SendCycle, NoteWhileTheDataIsAnotherIdentifiersTable) {
+  EXPECT_EQ(TableDataNote("04010001", "0800", "04010001", "0800"), "");
+  const std::string note = TableDataNote("04000102", "0800", "04010001", "0800");
+  EXPECT_NE(note.find("04010001"), std::string::npos);
+  EXPECT_EQ(note.find("%s"), std::string::npos);
+  EXPECT_EQ(TableDataNote("04000102", "120000", "04010001", "0800"), "");  // the data was changed since
+  EXPECT_EQ(TableDataNote("04000102", "", "", ""), "");
 }

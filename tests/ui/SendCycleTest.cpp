@@ -173,9 +173,12 @@ TEST_F(SendCycleTest, NormalReadShowsRowsValueRoundTripAndLogPage) {
   EXPECT_EQ(Main->sbData->text(), QString::fromLatin1(kEnergyValue));
   // The tool tip of the value pane and of the received row: identifier, name and reading.
   const QString tip = QString::fromStdString(ReadingTip(kEnergy, {0x56, 0x34, 0x12, 0x00}));
-  EXPECT_EQ(Main->sbData->toolTip(), tip);
+  EXPECT_EQ(Main->sbData->toolTip(), tip + QStringLiteral("\r\n") + QString::fromLatin1(kEnergyValue));
   EXPECT_EQ(Main->dxTLMsg->topLevelItem(1)->toolTip(2), tip);
   EXPECT_TRUE(tip.endsWith(QStringLiteral(": 1234.56 kWh"))) << tip.toStdString();
+  // The reading column: the sent row names the identifier, the reply row shows the reading.
+  EXPECT_EQ(Main->dxTLMsg->topLevelItem(0)->text(5), QStringLiteral("00010000 (当前)正向有功总电量"));
+  EXPECT_EQ(Main->dxTLMsg->topLevelItem(1)->text(5), QStringLiteral("(当前)正向有功总电量 1234.56 kWh"));
   const double seconds = Main->sbUseTime->text().chopped(1).toDouble();
   EXPECT_LT(seconds, 1.0) << Main->sbUseTime->text().toStdString();
   EXPECT_EQ(Main->dxTLMsg->currentItem(), Main->dxTLMsg->topLevelItem(1));
