@@ -130,6 +130,12 @@ TReplyView ViewReply(const TReplyInput& reply, TDateTime now) {
   return view;
 }
 
+TReplyView ViewStray(const TReplyInput& frame, const std::string& reason, TDateTime now) {
+  TReplyView view = ViewReply(frame, now);
+  view.Row.Succ = reason;
+  return view;
+}
+
 std::string ValuePaneTip(const TReplyView& view) {
   if (view.Tip.empty() || view.Data.empty()) return view.Tip + view.Data;
   return view.Tip + "\r\n" + view.Data;

@@ -40,6 +40,10 @@ std::string RoundTripText(uint32_t ms);
 // The row and panes for `reply`, the row's time being `now`.
 TReplyView ViewReply(const TReplyInput& reply, TDateTime now);
 
+// The row of a frame that came during a wait but is not the answer: a received row whose outcome
+// is `reason` (why it is not the answer), with its reading; the reply panes are not touched.
+TReplyView ViewStray(const TReplyInput& frame, const std::string& reason, TDateTime now);
+
 // The tool tip of the value pane: the reading, then the whole value (a long value does not fit
 // the pane); either alone when the other is empty.
 std::string ValuePaneTip(const TReplyView& view);

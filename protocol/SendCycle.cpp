@@ -182,6 +182,12 @@ std::string TableDataNote(const std::string& identifier, const std::string& data
   return note;
 }
 
+std::string WaitPaneText(double elapsedSec, double timeoutSec) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s %.1f/%g秒", SendTexts::WaitingReply, elapsedSec < 0 ? 0.0 : elapsedSec, timeoutSec);
+  return buf;
+}
+
 std::string RelayPaneText(const TRouteTable& table) {
   if (!table.Enabled) return std::string();
   std::string text = "已启动%d级中继";

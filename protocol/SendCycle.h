@@ -21,6 +21,7 @@ inline constexpr char FrameHint1[] = " 您输入的帧格式有错误 ";
 inline constexpr char FrameHint2[] = " 输入的格式为: 两位十六进制 + 空格 + 两位十六进制 ";
 inline constexpr char FrameHint3[] = " 例如: 68 12 34 00 00 00 00 68 ";
 // Our own: a typed frame with its checksum and 16H whose L does not match its data.
+inline constexpr char WaitingReply[] = "等待应答";  // our own: the wait pane, then "1.5/10秒"
 inline constexpr char TableDataNote[] = "数据域仍是%s的费率表数据！";  // our own; %s the identifier
 inline constexpr char FrameLengthMismatch[] = " 帧的长度L与数据域字节数不符，请核对 ";
 }  // namespace SendTexts
@@ -110,6 +111,10 @@ TTableEditor TableEditorFor(int ctrlCode, bool dataEnabled, const std::string& i
 // written to the new identifier. Empty otherwise.
 std::string TableDataNote(const std::string& identifier, const std::string& data, const std::string& tableIdentifier,
                           const std::string& tableText);
+
+// The wait pane while an exchange waits for its reply: "等待应答 1.5/10秒" (seconds waited, one
+// decimal, and the timeout).
+std::string WaitPaneText(double elapsedSec, double timeoutSec);
 
 // The relay pane after the route dialog: "已启动%d级中继" with the number of relays while relaying is
 // on, empty otherwise.

@@ -105,6 +105,10 @@ TMainForm::TMainForm(TDltParam& param, TChannel* channel, QWidget* parent)
   connect(ClockTimer, &QTimer::timeout, this, &TMainForm::UpdateClock);
   UpdateClock();
   ClockTimer->start();
+  WaitTimer = new QTimer(this);
+  WaitTimer->setInterval(200);
+  connect(WaitTimer, &QTimer::timeout, this, &TMainForm::UpdateWaitPane);
+  WaitTimer->start();
   FormCreate();
   ConnectHandlers();
   InstallReplyHandler();
@@ -152,6 +156,16 @@ void TMainForm::InstallReplyHandler() {
                                            const std::string&, int) {
     TReplyInput input{body, sent.DltFrame.ViaCollector, sent.Tick, reply.Tick};
     inbox->Post([input](TMainForm& form) { form.ShowReply(input); });
+  });
+  // Every exchange ends once; one without a shown reply leaves the channel's message on its row.
+  Channel->SetExchangeHandler([inbox = Inbox](const TKvFrame& sent, int code, const std::string& message) {
+    if (code == crOk) return;
+    inbox->Post([serial = sent.Serial, code, message](TMainForm& form) { form.ShowExchangeEnd(serial, code, message); });
+  });
+  Channel->SetStrayHandler([inbox = Inbox](const TKvFrame& sent, const TKvFrame& frame, const TFrameBody& body,
+                                           const std::string& reason) {
+    TReplyInput input{body, sent.DltFrame.ViaCollector, sent.Tick, frame.Tick};
+    inbox->Post([input, reason](TMainForm& form) { form.ShowStray(input, reason); });
   });
 }
 
@@ -346,6 +360,11 @@ void TMainForm::BuildStatusBar() {
   sbComStat->setMinimumWidth(46);
   for (QLabel* pane : {sbClock, sbOperator, sbData, sbUseTime, sbErrHint, sbIsLastFrame, sbSEQ})
     bar->addWidget(pane, pane == sbData ? 1 : 0);
+  sbWait = MakePane(bar, 0);
+  sbWait->setObjectName(QStringLiteral("sbWait"));
+  sbWait->setMinimumWidth(sbWait->fontMetrics().horizontalAdvance(QString::fromStdString(WaitPaneText(88.8, 60))) + 8);
+  sbWait->setMaximumWidth(QWIDGETSIZE_MAX);
+  bar->addPermanentWidget(sbWait);
   bar->addPermanentWidget(sbRT);
   bar->addPermanentWidget(sbComStat);
 }
@@ -644,9 +663,12 @@ void TMainForm::SendComposedCommand() {
   WriteCommandFields(fields);
   if (ReplyTimeoutSec > 0) frame.TimeoutSec = ReplyTimeoutSec;
   std::string error;
-  Channel->Send(frame.Address, frame, frame.DataField, error);
+  uint64_t serial = 0;
+  const int code = Channel->Send(frame.Address, frame, frame.DataField, error, &serial);
   const TDateTime now = Now();
-  AddMessage(SentRow(FuncText(frame.CtrlCode), edtFrame->text().toStdString(), now, error), SentParse(frame));
+  QTreeWidgetItem* row =
+      AddMessage(SentRow(FuncText(frame.CtrlCode), edtFrame->text().toStdString(), now, error), SentParse(frame));
+  if (code == crOk) row->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(serial));
   if (frame.NoReply) AddMessage(NoReplyRow(frame.CmdName, now, error));
 }
 
@@ -658,9 +680,11 @@ void TMainForm::SendTypedFrame() {
   TDltFrame command = TypedFrameCommand();
   if (ReplyTimeoutSec > 0) command.TimeoutSec = ReplyTimeoutSec;
   std::string error;
-  Channel->SendRaw(buffer, count, command, error);  // a refused buffer stays ours
-  AddMessage(SentRow(std::string(), TStringUtil::BytesToHexSpaced(bytes.data(), count), Now(), error),
-             TypedFrameParse(bytes));
+  uint64_t serial = 0;
+  const int code = Channel->SendRaw(buffer, count, command, error, &serial);  // a refused buffer stays ours
+  QTreeWidgetItem* row = AddMessage(SentRow(std::string(), TStringUtil::BytesToHexSpaced(bytes.data(), count), Now(), error),
+                                    TypedFrameParse(bytes));
+  if (code == crOk) row->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(serial));
 }
 
 void TMainForm::btnInterruptClick() {
@@ -687,6 +711,36 @@ void TMainForm::WriteReplyPanes(const TReplyView& view) {
   sbErrHint->setText(QString::fromStdString(view.ErrHint));
   sbIsLastFrame->setText(QString::fromStdString(view.IsLastFrame));
   sbSEQ->setText(QString::fromStdString(view.SEQ));
+}
+
+QTreeWidgetItem* TMainForm::SentRowOf(uint64_t serial) const {
+  // The exchange's number is kept in its row, so a deleted or trimmed row is simply not found.
+  for (int i = dxTLMsg->topLevelItemCount() - 1; i >= 0; --i) {
+    QTreeWidgetItem* row = dxTLMsg->topLevelItem(i);
+    if (row->data(0, Qt::UserRole).toULongLong() == serial) return row;
+  }
+  return nullptr;
+}
+
+void TMainForm::ShowExchangeEnd(uint64_t serial, int code, const std::string& message) {
+  QTreeWidgetItem* row = SentRowOf(serial);
+  if (!row || code == crOk) return;
+  const QString text = QString::fromStdString(message);
+  row->setText(4, text);
+  row->setToolTip(4, text);
+}
+
+void TMainForm::ShowStray(const TReplyInput& frame, const std::string& reason) {
+  const TReplyView view = ViewStray(frame, reason, Now());
+  AddMessage(view.Row, view.Parse);
+}
+
+void TMainForm::UpdateWaitPane() {
+  uint64_t serial = 0;
+  double elapsed = 0, timeout = 0;
+  const bool waiting = Channel && Channel->WaitState(serial, elapsed, timeout);
+  const QString text = waiting ? QString::fromStdString(WaitPaneText(elapsed, timeout)) : QString();
+  if (sbWait->text() != text) sbWait->setText(text);
 }
 
 // A reply's reading tip goes on every cell of its row but the outcome and reading cells, which

@@ -98,9 +98,11 @@ class TMainForm : public TBaseForm<QMainWindow> {
   QLabel* sbSEQ = nullptr;
   QLabel* sbRT = nullptr;
   QLabel* sbComStat = nullptr;
+  QLabel* sbWait = nullptr;  // while an exchange waits: seconds waited and its timeout
 
   QTimer* Timer = nullptr;       // the 500 ms preview timer, on after PrepareWindow
   QTimer* ClockTimer = nullptr;  // refreshes the clock pane every second
+  QTimer* WaitTimer = nullptr;   // refreshes the wait pane five times a second
 
   // The command fields as composition sees them, and back.
   TCommandFields ReadCommandFields() const;
@@ -120,6 +122,14 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void btnInterruptClick();
   // Shows one reply: runs on this window's thread (the sending thread queues it here).
   void ShowReply(const TReplyInput& reply);
+  // An exchange ended without a shown reply: its sent row, found by the exchange's number, gets
+  // the channel's message as its outcome (nothing when the row is gone meanwhile).
+  void ShowExchangeEnd(uint64_t serial, int code, const std::string& message);
+  // A frame that came during a wait but is not the answer: a received row saying why.
+  void ShowStray(const TReplyInput& frame, const std::string& reason);
+  // The sent row of exchange `serial`, or null when it was deleted or trimmed away.
+  QTreeWidgetItem* SentRowOf(uint64_t serial) const;
+  void UpdateWaitPane();
   // Appends a row to the message grid under MsgLock, `parse` in its reading column; returns it.
   QTreeWidgetItem* AddMessage(const TComMsg& msg, const std::string& parse = std::string());
   void ClearReplyPanes();

@@ -46,6 +46,10 @@ const char* const kMeter = "000000000001";
 const char* const kEnergy = "00010000";       // combined active energy, the meter answers 00123456
 const char* const kEnergyValue = "00123456";
 const char* const kPortClosed = "串口未打开！";
+const char* const kTimeout = "等待数据回应超时！";
+const char* const kInterrupted = "通信被中断！";
+const char* const kInvalidReply = "收到无效数据报文：";  // followed by what the check found
+const char* const kSendError = "发送报文发生错误：";     // followed by the error
 const char* const kBroadcastNote = "发送完毕，广播校时无回应帧";  // the note row of broadcast time
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -265,16 +269,22 @@ TEST_F(SendCycleTest, ExchangesWithoutAReplyRow) {
   QApplication::processEvents();
   EXPECT_EQ(Rows(), 3);
   EXPECT_EQ(Panes(), QStringList({"", "", "", "", ""}));
+  EXPECT_EQ(Row(2)[4], QString::fromUtf8(kTimeout));  // the sent row says why nothing came
 
   // Interrupt during a long wait ends it at once; the next command is answered.
   Main->ReplyTimeoutSec = 30;
   Press();
   ASSERT_TRUE(WaitFor([&] { return Channel->Busy(); }));
+  // The wait pane shows the wait and its timeout while it lasts, and empties when it ends.
+  EXPECT_TRUE(WaitFor([&] { return Main->sbWait->text().endsWith(QStringLiteral("/30秒")); }, 1000))
+      << Main->sbWait->text().toStdString();
   const auto start = std::chrono::steady_clock::now();
   QTest::mouseClick(Main->btnInterrupt, Qt::LeftButton);
   EXPECT_TRUE(WaitFor([&] { return !Channel->Busy(); }, 3000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(Rows(), 4);
+  EXPECT_TRUE(WaitFor([&] { return Row(3)[4] == QString::fromUtf8(kInterrupted); }, 1000)) << Row(3)[4].toStdString();
+  EXPECT_TRUE(WaitFor([&] { return Main->sbWait->text().isEmpty(); }, 1000));
   Meter->SetFaults({});
   Exchange(6);
   EXPECT_EQ(Row(5)[4], Q(ReplyTexts::Success));
@@ -289,6 +299,78 @@ TEST_F(SendCycleTest, ExchangesWithoutAReplyRow) {
   EXPECT_EQ(Row(6)[0], Q(SendTexts::FlagSent));
   EXPECT_EQ(Row(6)[4], QString::fromUtf8(kPortClosed));
   EXPECT_TRUE(Meter->ReceivedBytes().empty());
+}
+
+// An invalid reply frame and a failed write end on their own rows with the channel's message.
+TEST_F(SendCycleTest, InvalidReplyAndSendErrorEndOnTheirRows) {
+  TMeterFaults bad;
+  bad.BadChecksum = true;
+  Meter->SetFaults(bad);
+  Compose(kMeter, 0x11, kEnergy);
+  Press();
+  EXPECT_TRUE(WaitFor([&] { return Row(0)[4].startsWith(QString::fromUtf8(kInvalidReply)); })) << Row(0)[4].toStdString();
+  EXPECT_EQ(Rows(), 1);  // no reply row
+  EXPECT_GT(Row(0)[4].size(), QString::fromUtf8(kInvalidReply).size());  // what was wrong follows
+
+  Meter->SetFaults({});
+  Param->SetPreamble({true, "ZZ", 2});  // not hexadecimal: the write fails
+  Compose(kMeter, 0x11, kEnergy);
+  Press();
+  EXPECT_TRUE(WaitFor([&] { return Row(1)[4].startsWith(QString::fromUtf8(kSendError)); })) << Row(1)[4].toStdString();
+}
+
+// The outcome goes to the exchange's own row, found by the exchange: rows deleted above it, a
+// frame dropped from the queue, and a sent row trimmed away meanwhile.
+TEST_F(SendCycleTest, OutcomeFindsItsRowAfterDeletesAndTrims) {
+  for (int i = 0; i < 2; ++i) Main->AddMessage(SentRow("11H", "above", 0, ""));
+  Main->ReplyTimeoutSec = 30;
+  TMeterFaults silent;
+  silent.NoReply = true;
+  Meter->SetFaults(silent);
+  Compose(kMeter, 0x11, kEnergy);
+  Press();  // waits
+  Press();  // queued behind it
+  ASSERT_TRUE(WaitFor([&] { return Main->sbWait->text().size() > 0; }, 1000));
+  Main->dxTLMsg->setCurrentItem(Main->dxTLMsg->topLevelItem(0));
+  Main->miDelLog->trigger();
+  ASSERT_EQ(Rows(), 3);
+  QTest::mouseClick(Main->btnInterrupt, Qt::LeftButton);
+  EXPECT_TRUE(WaitFor([&] { return Row(1)[4] == kInterrupted && Row(2)[4] == kInterrupted; })) << Row(1)[4].toStdString();
+  EXPECT_EQ(Row(0)[4], QString());
+
+  Press();
+  ASSERT_TRUE(WaitFor([&] { return Main->sbWait->text().size() > 0; }, 1000));
+  for (int i = Rows(); i <= 1001; ++i) Main->AddMessage(SentRow("11H", "later", 0, ""));  // trims the sent row away
+  ASSERT_EQ(Rows(), 1);
+  QTest::mouseClick(Main->btnInterrupt, Qt::LeftButton);
+  EXPECT_TRUE(WaitFor([&] { return !Channel->Busy(); }));
+  QApplication::processEvents();
+  for (int i = 0; i < Rows(); ++i) ASSERT_EQ(Row(i)[4], QString()) << i;
+}
+
+// A meter answering late: its reply to the first request comes during the wait for the second,
+// shows as a received row saying why it is not the answer, and the real answer follows.
+TEST_F(SendCycleTest, LateReplyShowsAsStrayThenTheAnswer) {
+  TMeterFaults late;
+  late.DelayMs = 1500;
+  Meter->SetFaults(late);
+  Main->ReplyTimeoutSec = 1;
+  Compose(kMeter, 0x11, kEnergy);
+  Press();
+  Main->ReplyTimeoutSec = 4;
+  Compose(kMeter, 0x11, "02010100");
+  Press();
+  ASSERT_TRUE(WaitFor([&] { return Rows() >= 4 && !Channel->Busy(); }, 8000)) << Rows();
+  QApplication::processEvents();
+  EXPECT_EQ(Row(0)[4], QString::fromUtf8(kTimeout));
+  EXPECT_EQ(Row(1)[4], QString());
+  EXPECT_EQ(Row(2)[0], Q(SendTexts::FlagReceived));
+  EXPECT_TRUE(Row(2)[2].contains(QStringLiteral("68 91 08 33 33 34 33 "))) << Row(2)[2].toStdString();  // 00010000's
+  EXPECT_FALSE(Row(2)[4].isEmpty());
+  EXPECT_NE(Row(2)[4], Q(ReplyTexts::Success));
+  EXPECT_EQ(Row(3)[4], Q(ReplyTexts::Success));
+  EXPECT_TRUE(Row(3)[2].contains(QStringLiteral("68 91 06 33 34 34 35 "))) << Row(3)[2].toStdString();  // 02010100's
+  EXPECT_EQ(Rows(), 4);
 }
 
 // Through a collector the meter's address follows the data and is not part of the value.
