@@ -150,9 +150,14 @@ void TFilterEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 void TFilterEdit::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createStandardContextMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
-    disconnect(paste, &QAction::triggered, nullptr, nullptr);
-    connect(paste, &QAction::triggered, this, &TFilterEdit::FilteredPaste);
+  // The menu's paste goes through the filter too. Its action is known by its name where Qt gives
+  // it one, else by the paste keys its text shows.
+  const QString pasteKeys = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+  for (QAction* action : menu->actions()) {
+    if (action->objectName() != QLatin1String("edit-paste") && !action->text().endsWith(QLatin1Char('\t') + pasteKeys))
+      continue;
+    disconnect(action, &QAction::triggered, nullptr, nullptr);
+    connect(action, &QAction::triggered, this, &TFilterEdit::FilteredPaste);
   }
   menu->popup(event->globalPos());
 }

@@ -168,6 +168,14 @@ TEST_F(CommandFormTest, ExchangesLinesAndListsThem) {
   for (size_t i = 4; i < rows.size(); ++i) EXPECT_EQ(rows[i].Time, rows[3].Time);
   EXPECT_EQ(Form->dxTLLog->currentItem(), Form->dxTLLog->topLevelItem(6));
 
+  // The focused row keeps the selection colours even when it is not selected.
+  Form->dxTLLog->clearSelection();
+  Form->dxTLLog->setCurrentItem(Form->dxTLLog->topLevelItem(1), 0, QItemSelectionModel::NoUpdate);
+  QApplication::processEvents();
+  const QImage grid = Form->dxTLLog->viewport()->grab().toImage();
+  const QRect focused = Form->dxTLLog->visualItemRect(Form->dxTLLog->topLevelItem(1));
+  EXPECT_EQ(QColor(grid.pixel(focused.left() + 2, focused.center().y())), QApplication::palette().color(QPalette::ToolTipBase));
+
   Form->redtCmd->clear();
   Form->dxTLLog->setCurrentItem(Form->dxTLLog->topLevelItem(0));
   Form->dxTLLogDblClick();

@@ -210,3 +210,26 @@ TEST_F(TPickerTest, LookupOfTypedIdentifiers) {
     EXPECT_EQ(record.Description == "kept", !found);
   }
 }
+
+// A double-click on the empty area below the rows presses "选择并返回(&S)" while the list has a
+// selected row; Ctrl and a click on the only selected row leaves no row current.
+TEST_F(TPickerTest, EmptyAreaDoubleClickAndCtrlDeselect) {
+  QListWidget* list = Picker.lbxVar;  // nine rows, room below them
+  QListWidgetItem* row = ItemOf(list, QStringLiteral("02010100"));
+  ClickRow(list, row);
+  Picker.GivenIdentifier = Given("", 0);
+  const QPoint below(10, list->viewport()->height() - 4);
+  ASSERT_EQ(list->itemAt(below), nullptr);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_EQ(Picker.result(), QDialog::Accepted);
+  EXPECT_EQ(Picker.PickedIdentifier.DI, "02010100");
+
+  Picker.show();
+  ASSERT_TRUE(WaitFor([&] { return Picker.isVisible(); }));
+  ASSERT_TRUE(row->isSelected());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, CentreOf(list, row));
+  ASSERT_FALSE(row->isSelected());
+  EXPECT_EQ(Picker.CurrentRow, "");
+  // Selecting now tests an empty row, as before any selection.
+  EXPECT_EQ(PromptDuring(Picker, [&] { Picker.bbtSelect->click(); }), Q("您选择的数据标识无法进行读操作！"));
+}

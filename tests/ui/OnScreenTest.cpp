@@ -8,6 +8,12 @@
 #include <QLabel>
 #include <QScreen>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+
+#include "protocol/PublicFunc.h"
+#include "ui/Controls.h"
 #include "ui/Splash.h"
 
 namespace {
@@ -26,4 +32,18 @@ TEST(OnScreen, SplashIsPaintedAtOnceWithoutATitleBar) {
   const QImage painted = splash.grab().toImage();
   EXPECT_EQ(onScreen.convertToFormat(QImage::Format_RGB32), painted.convertToFormat(QImage::Format_RGB32));
   EXPECT_EQ(splash.frameGeometry(), area);
+}
+
+// The middle button pastes the X selection through the field's filter and limit, like any paste.
+TEST(OnScreen, MiddleButtonPasteIsFiltered) {
+  if (!OnXServer()) GTEST_SKIP() << "needs an X server with a window manager";
+  ASSERT_TRUE(QApplication::clipboard()->supportsSelection());
+  TFilterEdit address;
+  address.SetKeyFilter(FilterDigitKey);
+  address.SetMaxLength(12);
+  address.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&address));
+  QApplication::clipboard()->setText(QString::fromUtf8("１２３４５６７８９０ab１２３"), QClipboard::Selection);
+  QTest::mouseClick(&address, Qt::MiddleButton, {}, QPoint(4, address.height() / 2));
+  EXPECT_EQ(address.text(), QStringLiteral("123456789012"));
 }

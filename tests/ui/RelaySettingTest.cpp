@@ -164,3 +164,15 @@ TEST_F(TRelayTest, AddressFieldTakesTwelveDigitsAndEnterAdds) {
   EXPECT_FALSE(Dialog->isVisible());
   EXPECT_TRUE(Table.Addresses.empty());
 }
+
+// After an add the address field's text is selected: the next address typed replaces it.
+TEST_F(TRelayTest, NextAddressReplacesTheOneAdded) {
+  Open();
+  Dialog->activateWindow();
+  QTest::keyClicks(Dialog->RouteAddress, QStringLiteral("1234"));
+  QTest::keyClick(Dialog->RouteAddress, Qt::Key_Return);
+  QTest::keyClicks(Dialog->RouteAddress, QStringLiteral("2222"));
+  QTest::keyClick(Dialog->RouteAddress, Qt::Key_Return);
+  ASSERT_EQ(Dialog->RouteListView->topLevelItemCount(), 2);
+  EXPECT_EQ(Dialog->RouteListView->topLevelItem(1)->text(1), QStringLiteral("000000002222"));
+}

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -28,6 +29,7 @@
 #include "protocol/Reading.h"
 #include "protocol/ReplyView.h"
 #include "protocol/SendCycle.h"
+#include "protocol/StringUtil.h"
 #include "services/Log.h"
 #include "services/SingletonUnit.h"
 #include "services/TextCodec.h"
@@ -403,6 +405,10 @@ TEST_F(SendCycleTest, TypedFramesAndRowsTakenBack) {
   QTest::mouseClick(Main->dxTLMsg->viewport(), Qt::LeftButton, {}, second.center());
   const std::string reply = Row(1)[2].toStdString();
   EXPECT_EQ(Main->edtFrame->text().toStdString(), reply.substr(0, reply.size() - 6));
+  // A click on the empty area below the rows takes the focused row's frame too.
+  Main->edtFrame->clear();
+  QTest::mouseClick(Main->dxTLMsg->viewport(), Qt::LeftButton, {}, QPoint(10, Main->dxTLMsg->viewport()->height() - 4));
+  EXPECT_EQ(Main->edtFrame->text().toStdString(), reply.substr(0, reply.size() - 6));
 
   // Malformed: Send disabled with the hint; Enter sends nothing and leaves the field as it is.
   Main->ReplyTimeoutSec = 1;  // the frames below get no reply
@@ -432,6 +438,30 @@ TEST_F(SendCycleTest, TypedFramesAndRowsTakenBack) {
   EXPECT_EQ(Main->edtFrame->text(), preview);
 }
 
+// A frame typed whole, with its own checksum and 16H, goes out as typed; one whose L does not
+// count its data is refused; the format hint stands in the status bar while the text is malformed.
+TEST_F(SendCycleTest, TypedFrameWithItsOwnChecksumGoesOutAsTyped) {
+  const std::string whole = ExpectedFrame(kMeter, 0x11, Wire(kEnergy));
+  TypeFrame(whole.c_str());
+  ASSERT_TRUE(Main->bbtSend->isEnabled());
+  Exchange(2);
+  EXPECT_EQ(Meter->ReceivedBytes(), Bytes(whole));
+  EXPECT_EQ(Row(0)[2].toStdString(), whole);
+  EXPECT_EQ(Row(1)[4], Q(ReplyTexts::Success));
+
+  std::vector<uint8_t> shortL = Bytes(whole);  // L = 3 for 4 data bytes, checksum made right
+  shortL[9] = 0x03;
+  shortL[shortL.size() - 2] = static_cast<uint8_t>(shortL[shortL.size() - 2] - 1);
+  TypeFrame(TStringUtil::BytesToHexSpaced(shortL.data(), int(shortL.size())).c_str());
+  EXPECT_FALSE(Main->bbtSend->isEnabled());
+  EXPECT_EQ(Main->statusBar()->currentMessage(), Q(SendTexts::FrameLengthMismatch).trimmed());
+
+  TypeFrame("68 1");
+  EXPECT_TRUE(Main->statusBar()->currentMessage().startsWith(Q(SendTexts::FrameHint1).trimmed()));
+  TypeFrame("68 12");
+  EXPECT_TRUE(Main->statusBar()->currentMessage().isEmpty());
+}
+
 // The grids: bound, shading, delete, clear, save and a save that cannot write.
 TEST_F(SendCycleTest, GridsBoundShadeDeleteClearAndSave) {
   for (int i = 0; i < 1001; ++i) Main->AddMessage(SentRow("11H", std::to_string(i), 0, ""));
@@ -439,6 +469,11 @@ TEST_F(SendCycleTest, GridsBoundShadeDeleteClearAndSave) {
   Main->AddMessage(SentRow("11H", "last", 0, ""));  // the 1002nd row
   ASSERT_EQ(Rows(), 1);
   EXPECT_EQ(Row(0)[2], QStringLiteral("last"));
+
+  // The log page has the same bound.
+  for (int i = 0; i < 1002; ++i) Main->AddLogRow({"2026-12-09 10:00:00", "T.S", "", std::to_string(i)});
+  ASSERT_EQ(Main->dxTLLog->topLevelItemCount(), 1);
+  EXPECT_TRUE(Main->dxTLLog->topLevelItem(0)->text(1).endsWith(QStringLiteral("1001")));
 
   for (int i = 0; i < 3; ++i) Main->AddMessage(SentRow("", "x", 0, ""));
   Main->dxTLMsg->clearSelection();
