@@ -91,20 +91,20 @@ bool ParseStartOptions(int argc, char** argv, TStartOptions& options, std::strin
 }
 
 const char* StartUsage() {
-  return "Usage: dlt645-workbench [--config-dir DIR]\n"
-         "Tests electricity meters that speak DL/T 645-2007 over a serial port.\n"
+  return "用法：dlt645-workbench [--config-dir DIR]\n"
+         "通过串口测试DL/T 645-2007多功能电能表。\n"
          "\n"
-         "  --config-dir DIR  keep Setup.ini, logtype.ini and the folder log/ in DIR; without it\n"
-         "                    they live beside the program when its folder is writable and not\n"
-         "                    a bin folder, else Setup.ini and logtype.ini in\n"
-         "                    ~/.config/dlt645-workbench and log/ in ~/.local/state/dlt645-workbench\n"
-         "  -h, --help        show this help and exit\n"
-         "  -V, --version     show the version and exit\n"
+         "  --config-dir DIR  Setup.ini、logtype.ini和log/文件夹都放在DIR中；不给出时，程序所在\n"
+         "                    文件夹可写且不是bin文件夹则放在程序旁边，否则Setup.ini和logtype.ini\n"
+         "                    放在~/.config/dlt645-workbench，log/放在~/.local/state/dlt645-workbench\n"
+         "  -h, --help        显示本帮助后退出\n"
+         "  -V, --version     显示版本后退出\n"
          "\n"
-         "Environment:\n"
-         "  DLT645_CONFIG_DIR  the folder of --config-dir, when the option is not given\n"
+         "环境变量：\n"
+         "  DLT645_CONFIG_DIR  未给出--config-dir时，作为它的文件夹\n"
+         "  DLT645_LOCK_DIR    打开串口时UUCP锁文件所在的文件夹（默认/var/lock和/run/lock）\n"
          "\n"
-         "Qt's own options (-platform, -style) are passed on.\n";
+         "Qt自身的选项（-platform、-style）照常传给Qt。\n";
 }
 
 const char* StartVersion() { return "dlt645-workbench " DLT_VERSION "\n"; }
