@@ -30,13 +30,21 @@ std::string Trim(const std::string& s) {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
+// True when `text` holds a double-byte GBK character at `i`: a lead byte 81H..FEH followed by a
+// trail byte 40H..FEH other than 7FH. Trail bytes include ']', '[', '\\' and the ASCII letters.
+bool PairAt(const std::string& text, std::size_t i) {
+  if (i + 1 >= text.size()) return false;
+  unsigned char lead = static_cast<unsigned char>(text[i]);
+  unsigned char trail = static_cast<unsigned char>(text[i + 1]);
+  return lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+}
+
 // Compares two GBK names without regard to ASCII letter case; the trail byte of a double-byte
 // character is compared exactly (it may fall into the range of ASCII letters).
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(a[i]);
-    if (c >= 0x81 && c <= 0xFE && i + 1 < a.size()) {
+    if (PairAt(a, i)) {
       if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
       ++i;
       continue;
@@ -117,11 +125,24 @@ std::string ParseText(const std::vector<std::string>& lines, std::size_t i) {
   return s;
 }
 
+// Position of the first `c` in `text` that is a character of its own, not the trail byte of a
+// double-byte character.
+std::size_t FindSingle(const std::string& text, char c, std::size_t from) {
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (PairAt(text, i)) {
+      ++i;
+      continue;
+    }
+    if (text[i] == c) return i;
+  }
+  return std::string::npos;
+}
+
 // "[Name]" gives true and the name.
 bool SectionName(const std::string& line, std::string& name) {
   std::string t = Trim(line);
   if (t.empty() || t[0] != '[') return false;
-  std::size_t close = t.find(']');
+  std::size_t close = FindSingle(t, ']', 1);
   if (close == std::string::npos) return false;
   name = Trim(t.substr(1, close - 1));
   return true;
@@ -177,18 +198,50 @@ TLocation Locate(const std::vector<std::string>& lines, const std::string& secti
   return loc;
 }
 
-// Looks up the raw (GBK) value; false when the file, section or key is missing.
+// Looks up the raw (GBK) value in the file's bytes; false when the section or key is missing.
+bool LookUpRaw(const std::string& data, const std::string& section, const std::string& key,
+               std::string& rawValue) {
+  std::vector<std::string> lines = SplitLines(data);
+  TLocation loc = Locate(lines, Utf8ToGbk(Trim(section)), Utf8ToGbk(Trim(key)));
+  if (!loc.KeyFound) return false;
+  rawValue = Trim(lines[loc.KeyLine].substr(loc.Eq + 1));
+  return true;
+}
+
 bool LookUp(const std::string& path, const std::string& section, const std::string& key,
             std::string& rawValue) {
   std::string data;
   bool missing = false;
   int err = 0;
   if (!ReadAll(path, data, missing, err) || missing) return false;
-  std::vector<std::string> lines = SplitLines(data);
-  TLocation loc = Locate(lines, Utf8ToGbk(section), Utf8ToGbk(key));
-  if (!loc.KeyFound) return false;
-  rawValue = Trim(lines[loc.KeyLine].substr(loc.Eq + 1));
-  return true;
+  return LookUpRaw(data, section, key, rawValue);
+}
+
+std::string OneLine(const std::string& value) {
+  std::string v = value;
+  for (char& c : v)
+    if (c == '\r' || c == '\n') c = ' ';
+  return v;
+}
+
+// Names that a read finds again once written: no line break, a section name without ']' (the
+// first one ends the name) and a key that is not empty, holds no '=' and does not begin like a
+// comment or a section. Blanks around a name are not part of it.
+bool WritableNames(const std::string& gbkSection, const std::string& gbkKey) {
+  if (gbkSection.find_first_of("\r\n") != std::string::npos || FindSingle(gbkSection, ']', 0) != std::string::npos)
+    return false;
+  if (gbkKey.empty() || gbkKey.find_first_of("\r\n=") != std::string::npos) return false;
+  return gbkKey[0] != ';' && gbkKey[0] != '#' && gbkKey[0] != '[';
+}
+
+std::string JoinLines(const std::vector<std::string>& lines, std::size_t reserve) {
+  std::string out;
+  out.reserve(reserve);
+  for (const std::string& line : lines) {
+    out += line;
+    out += "\r\n";
+  }
+  return out;
 }
 
 }  // namespace
@@ -254,16 +307,34 @@ bool ReplaceFile(const std::string& path, const std::string& data, std::string& 
   return true;
 }
 
-namespace {
-
-std::string OneLine(const std::string& value) {
-  std::string v = value;
-  for (char& c : v)
-    if (c == '\r' || c == '\n') c = ' ';
-  return v;
+bool IniLookUp(const std::string& data, const std::string& section, const std::string& key,
+               std::string& value) {
+  std::string raw;
+  if (!LookUpRaw(data, section, key, raw)) return false;
+  value = GbkToUtf8(raw);
+  return true;
 }
 
-}  // namespace
+bool IniWithEntry(std::string& data, const std::string& section, const std::string& key,
+                  const std::string& value) {
+  std::string gbkSection = Utf8ToGbk(Trim(section));
+  std::string gbkKey = Utf8ToGbk(Trim(key));
+  if (!WritableNames(gbkSection, gbkKey)) return false;
+  std::string gbkValue = Utf8ToGbk(OneLine(value));
+  std::vector<std::string> lines = SplitLines(data);
+  TLocation loc = Locate(lines, gbkSection, gbkKey);
+  if (loc.KeyFound) {
+    std::string& line = lines[loc.KeyLine];
+    line = line.substr(0, loc.Eq + 1) + gbkValue;
+  } else if (loc.SectionFound) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(loc.InsertAt), gbkKey + "=" + gbkValue);
+  } else {
+    lines.push_back("[" + gbkSection + "]");
+    lines.push_back(gbkKey + "=" + gbkValue);
+  }
+  data = JoinLines(lines, data.size() + gbkKey.size() + gbkValue.size() + 16);
+  return true;
+}
 
 TIniFile::TIniFile(std::string path) : Path(std::move(path)) {}
 
@@ -348,26 +419,8 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key,
   // A file that exists but cannot be read is never overwritten: its other entries would be lost.
   if (!ReadAll(Path, data, missing, err)) return fail(ErrnoText(err));
 
-  std::string gbkSection = Utf8ToGbk(section);
-  std::string gbkKey = Utf8ToGbk(key);
-  std::string gbkValue = Utf8ToGbk(OneLine(value));
-  std::vector<std::string> lines = SplitLines(data);
-  TLocation loc = Locate(lines, gbkSection, gbkKey);
-  if (loc.KeyFound) {
-    std::string& line = lines[loc.KeyLine];
-    line = line.substr(0, loc.Eq + 1) + gbkValue;
-  } else if (loc.SectionFound) {
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(loc.InsertAt), gbkKey + "=" + gbkValue);
-  } else {
-    lines.push_back("[" + gbkSection + "]");
-    lines.push_back(gbkKey + "=" + gbkValue);
-  }
-  std::string out;
-  out.reserve(data.size() + gbkKey.size() + gbkValue.size() + 16);
-  for (const std::string& line : lines) {
-    out += line;
-    out += "\r\n";
-  }
+  std::string out = data;
+  if (!IniWithEntry(out, section, key, value)) return fail("节名或键名无法写入设置文件");
   if (!missing && out == data) {
     if (error) error->clear();
     return true;  // the file already holds exactly this

@@ -22,8 +22,9 @@ class TIniFile {
   bool ReadBool(const std::string& section, const std::string& key, bool def) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
 
-  // False with a message in *error when the file cannot be read or written. Line breaks inside
-  // `value` are written as blanks so that a value can never add entries of its own.
+  // False with a message in *error when the file cannot be read or written, or the names cannot
+  // be written (see IniWithEntry). Line breaks inside `value` are written as blanks so that a
+  // value can never add entries of its own.
   bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                    std::string* error = nullptr);
   bool WriteInteger(const std::string& section, const std::string& key, int value,
@@ -37,6 +38,18 @@ class TIniFile {
  private:
   std::string Path;
 };
+
+// The rules of the file's text without the file, as TIniFile applies them to the bytes it reads
+// (`data`: the file's GBK bytes; names and values UTF-8, blanks around names ignored).
+// IniLookUp gives the trimmed value of the first entry `key` in a section named `section`.
+bool IniLookUp(const std::string& data, const std::string& section, const std::string& key,
+               std::string& value);
+// IniWithEntry sets that entry (or adds it to the first such section, or adds the section at the
+// end) and leaves every other line as it was; all lines then end in CR LF. False, `data`
+// untouched, for names that a read would not find again: a line break in either, a ']' in the
+// section, an empty key, an '=' in the key, or a key beginning with ';', '#' or '['.
+bool IniWithEntry(std::string& data, const std::string& section, const std::string& key,
+                  const std::string& value);
 
 // Writes `data` to a new file beside `path` and renames it over `path`, so that `path` holds either
 // its old content or all of `data`, never part of it. False with the reason in `error`.

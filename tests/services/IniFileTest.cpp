@@ -154,3 +154,20 @@ TEST_F(IniFileTest, WritesThroughASymbolicLink) {
   ASSERT_EQ(lstat(Path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
+
+TEST_F(IniFileTest, GbkNamesWhoseSecondByteIsABracketStayOneEntry) {
+  // GBK: 乚 815DH and 癩 B05DH end in ']', 乕 815BH in '[', 亄 817BH in '{'.
+  TIniFile ini(Path);
+  for (const char* value : {"1", "乚]=[癩;", "2"}) {
+    ASSERT_TRUE(ini.WriteString("乚", "乕", value));
+    ASSERT_TRUE(ini.WriteString("x癩", "亄;", value));
+    EXPECT_EQ(ini.ReadString("乚", "乕", "default"), value);
+    EXPECT_EQ(ini.ReadString("X癩", "亄;", "default"), value);
+  }
+  EXPECT_EQ(ReadBytes(Path), "[\x81\x5D]\r\n\x81\x5B=2\r\n[x\xB0\x5D]\r\n\x81\x7B;=2\r\n");
+  // Names a read would not find again are refused, and the file stays as it is.
+  EXPECT_FALSE(ini.WriteString("a]b", "k", "v"));
+  EXPECT_FALSE(ini.WriteString("乚", "k=1", "v"));
+  EXPECT_FALSE(ini.WriteString("乚", ";k", "v"));
+  EXPECT_EQ(CrLfLines(ReadBytes(Path)).size(), 4u);
+}
