@@ -13,8 +13,9 @@ class TReplyScanner {
   // Empties the buffer for a new exchange.
   void Reset();
   // Appends bytes from `data` and scans after each piece that fits. Returns true as soon as a
-  // candidate frame is complete, with its bytes in `frame`; `used` tells how many input bytes
-  // were taken (the rest belong after the frame and are not needed). `dropped` grows by the
+  // candidate frame is complete, with its bytes in `frame`: of several, the one that ends first,
+  // so that the same bytes give the same frames however they are split. `used` tells how many
+  // input bytes were taken; bytes taken behind the frame stay for Next. `dropped` grows by the
   // number of bytes given up because the buffer was full without a frame.
   bool Feed(const uint8_t* data, int count, int& used, std::vector<uint8_t>& frame, int& dropped);
   // Looks for another complete frame among the bytes kept behind the last one found, without

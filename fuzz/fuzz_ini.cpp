@@ -124,17 +124,17 @@ TModel BuildFile(FuzzedDataProvider& in) {
   bool inSection = false;
   const bool bom = in.ConsumeBool() && in.ConsumeBool();
   const int count = in.ConsumeIntegralInRange(0, 24);
+  bool ended = true;
   for (int i = 0; i < count; ++i) {
     AddLine(in, m, section, inSection);
     if (i == 0 && bom) m.Data += "\xEF\xBB\xBF";
     m.Data += m.Lines.back();
-    const bool last = i + 1 == count;
-    if (!last || in.ConsumeBool()) m.Data += in.ConsumeBool() ? "\r\n" : "\n";
+    ended = i + 1 < count || in.ConsumeBool();
+    if (ended) m.Data += in.ConsumeBool() ? "\r\n" : "\n";
   }
   if (bom && !m.Lines.empty()) m.Lines[0] = "\xEF\xBB\xBF" + m.Lines[0];
   // A last empty line without a line end is no line at all.
-  if (!m.Lines.empty() && m.Lines.back().empty() && (m.Data.empty() || m.Data.back() != '\n'))
-    m.Lines.pop_back();
+  if (!m.Lines.empty() && m.Lines.back().empty() && !ended) m.Lines.pop_back();
   return m;
 }
 
@@ -232,7 +232,7 @@ void CheckWrite(const TModel& m, const std::string& section, const std::string& 
 
 // The integer rule: what is written in decimal or hexadecimal reads back.
 void CheckIntegers(int value) {
-  int read = value + 1;
+  int read = ~value;
   FUZZ_CHECK(TIniFile::ParseInteger(std::to_string(value), read) && read == value);
   char hex[16];
   std::snprintf(hex, sizeof hex, "$%X", static_cast<unsigned>(value));

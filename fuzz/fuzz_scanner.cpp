@@ -15,8 +15,8 @@ namespace {
 
 using TFrames = std::vector<std::vector<uint8_t>>;
 
-// Feeds `stream` in pieces of the given sizes (cycled; a size 0 hands over the rest), feeding on
-// after each frame as a caller that waits for the answer would.
+// Feeds `stream` in pieces of the given sizes (cycled; none: all at once), taking every frame
+// (Next finds those behind the first) and feeding on, as a caller that waits for the answer does.
 TFrames FeedAll(const std::vector<uint8_t>& stream, const std::vector<int>& pieces, int capacity) {
   TReplyScanner scanner(capacity);
   TFrames frames;
@@ -31,19 +31,17 @@ TFrames FeedAll(const std::vector<uint8_t>& stream, const std::vector<int>& piec
       int used = -1;
       const int offered = size - done;
       std::vector<uint8_t> frame;
-      const bool found = scanner.Feed(stream.data() + offset + done, offered, used, frame, dropped);
+      bool found = scanner.Feed(stream.data() + offset + done, offered, used, frame, dropped);
       FUZZ_CHECK(used >= 0 && used <= offered);
-      FUZZ_CHECK(scanner.Count() <= scanner.Capacity());
+      FUZZ_CHECK(found || used == offered);  // without a frame every byte is taken
+      FUZZ_CHECK(!found || used > 0);
       done += used;
-      if (!found) {
-        FUZZ_CHECK(used == offered);  // without a frame every byte is taken
-        break;
+      for (; found; found = scanner.Next(frame)) {
+        FUZZ_CHECK(frame.size() >= 12 && frame.size() == static_cast<std::size_t>(frame[9]) + 12);
+        FUZZ_CHECK(frame[0] == 0x68 && frame[7] == 0x68 && frame.back() == 0x16);
+        FUZZ_CHECK(scanner.Count() <= scanner.Capacity());
+        frames.push_back(frame);
       }
-      FUZZ_CHECK(used > 0);
-      FUZZ_CHECK(frame.size() >= 12 && frame.size() == static_cast<std::size_t>(frame[9]) + 12);
-      FUZZ_CHECK(frame[0] == 0x68 && frame[7] == 0x68 && frame.back() == 0x16);
-      FUZZ_CHECK(scanner.Count() == 0);
-      frames.push_back(frame);
     }
     offset += static_cast<std::size_t>(size);
   }

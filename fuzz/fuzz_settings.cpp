@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "FuzzSupport.h"
 #include "services/IniFile.h"
 #include "services/SingletonUnit.h"
+#include "services/TextCodec.h"
 
 namespace {
 

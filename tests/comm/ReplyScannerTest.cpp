@@ -99,3 +99,26 @@ TEST(ReplyScannerTest, AFullBufferDropsItsOldestBytes) {
   ASSERT_TRUE(r2.Found);
   EXPECT_EQ(r2.Frame, kReply);
 }
+
+// However the port splits the bytes, the frames are the same: a stale reply and the answer
+// behind it, and a stray 68H whose length reaches past a complete reply, which must not take the
+// reply's place when all bytes arrive at once.
+TEST(ReplyScannerTest, TheSameBytesGiveTheSameFramesInAnySplit) {
+  const auto answer = MeterFrame(0x91, {0x00, 0x02, 0x02, 0x02, 0x24, 0x22});
+  std::vector<uint8_t> stray = {0x68, 1, 2, 3, 4, 5, 6, 0x68, 0x91, static_cast<uint8_t>(answer.size())};
+  const auto stream = Concat(Concat(kReply, Concat(stray, answer)), {0x00, 0x16});
+  for (size_t piece : {size_t{1}, size_t{5}, size_t{13}, stream.size()}) {
+    TReplyScanner s(65536);
+    std::vector<std::vector<uint8_t>> frames;
+    for (size_t offset = 0; offset < stream.size();) {
+      const size_t size = std::min(piece, stream.size() - offset);
+      int used = 0, dropped = 0;
+      std::vector<uint8_t> frame;
+      for (bool found = s.Feed(stream.data() + offset, static_cast<int>(size), used, frame, dropped); found;
+           found = s.Next(frame))
+        frames.push_back(frame);
+      offset += static_cast<size_t>(used);
+    }
+    EXPECT_EQ(frames, (std::vector<std::vector<uint8_t>>{kReply, answer})) << "pieces of " << piece;
+  }
+}
