@@ -2,7 +2,7 @@
 // Parsing either fails with a message or the composition does; a command that composes packs
 // into a frame our own check accepts, with the entry's control code, the address asked for (or
 // the command's fixed one), one relay per --relay and a preamble byte the channel can send; the
-// same options always compose the same frame.
+// same options always compose the same frame (broadcast time aside, which may send the clock).
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   TDltFrame again;
   TPreamble preambleAgain;
   FUZZ_CHECK(ComposeFromOptions(args, again, preambleAgain, error) == ceOk);
-  FUZZ_CHECK(FrameFieldLines(again) == FrameFieldLines(frame));
+  // Broadcast time without --data sends the clock's time, which may have moved on.
+  if ((frame.CtrlCode & 0x1F) != 0x08) FUZZ_CHECK(FrameFieldLines(again) == FrameFieldLines(frame));
   return 0;
 }
