@@ -72,7 +72,9 @@ void CheckRead(const std::string& di, const std::vector<uint8_t>& data) {
   FUZZ_CHECK(ParseReading(di, r.Text, parsed, error));
   FUZZ_CHECK(parsed.size() == data.size());
   const TReading again = FormatReading(di, parsed);
-  FUZZ_CHECK(again.Ok && again.Text == r.Text);
+  // A date's week day is worked out again when it is typed: the meter's own (maybe wrong) week
+  // day shows as read, and the text of the parsed data may name another day.
+  FUZZ_CHECK(again.Ok && (again.Text == r.Text || std::string(row->Layout) == "YYMMDDWW"));
   std::vector<uint8_t> twice;
   FUZZ_CHECK(ParseReading(di, again.Text, twice, error) && twice == parsed);
 }

@@ -46,8 +46,11 @@ TFrameBody Body(const std::vector<uint8_t>& frame) {
 TDltFrame ComposedRequest(FuzzedDataProvider& in, std::vector<uint8_t>& bytes) {
   TDltFrame request;
   request.CtrlCode = in.ConsumeBool() ? 0x11 : in.ConsumeIntegralInRange(0, 0x1F);
-  request.Address = request.CtrlCode == 0x15 ? "AAAAAAAAAAAA" : PickAddress(in);
-  request.RelayCount = in.ConsumeIntegralInRange(0, 5) == 0 ? in.ConsumeIntegralInRange(1, 3) : 0;
+  request.Address = request.CtrlCode == 0x13 || request.CtrlCode == 0x15 ? "AAAAAAAAAAAA" : PickAddress(in);
+  // The address commands go to the wildcard address and are never relayed (the reply to 15H
+  // comes from the new address).
+  const bool addressCommand = request.CtrlCode == 0x13 || request.CtrlCode == 0x15;
+  request.RelayCount = !addressCommand && in.ConsumeIntegralInRange(0, 5) == 0 ? in.ConsumeIntegralInRange(1, 3) : 0;
   std::string destination = request.Address;
   for (int i = 0; i < request.RelayCount; ++i) {
     destination = PickAddress(in);
