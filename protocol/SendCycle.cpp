@@ -176,7 +176,9 @@ TTableEditor TableEditorFor(int ctrlCode, bool dataEnabled, const std::string& i
 
 std::string TableDataNote(const std::string& identifier, const std::string& data, const std::string& tableIdentifier,
                           const std::string& tableText) {
-  if (tableText.empty() || data != tableText || identifier == tableIdentifier) return std::string();
+  // The composition cuts the data to the new identifier's length: what is left of the table counts.
+  const bool fromTable = !data.empty() && tableText.compare(0, data.size(), data) == 0;
+  if (!fromTable || identifier == tableIdentifier) return std::string();
   std::string note = SendTexts::TableDataNote;
   note.replace(note.find("%s"), 2, tableIdentifier);
   return note;

@@ -107,8 +107,9 @@ enum class TTableEditor { None, Zones, Segments };
 TTableEditor TableEditorFor(int ctrlCode, bool dataEnabled, const std::string& identifier);
 
 // The note beside the data field while it still holds the tariff table text made (by a table
-// editor) for another identifier than the one now in the identifier field: that data would be
-// written to the new identifier. Empty otherwise.
+// editor) for another identifier than the one now in the identifier field, or the part of it
+// left after the new identifier's length cut it: that data would be written to the new
+// identifier. Empty otherwise.
 std::string TableDataNote(const std::string& identifier, const std::string& data, const std::string& tableIdentifier,
                           const std::string& tableText);
 

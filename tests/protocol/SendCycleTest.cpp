@@ -250,6 +250,7 @@ TEST(SendCycle, NoteWhileTheDataIsAnotherIdentifiersTable) {
   const std::string note = TableDataNote("04000102", "0800", "04010001", "0800");
   EXPECT_NE(note.find("04010001"), std::string::npos);
   EXPECT_EQ(note.find("%s"), std::string::npos);
+  EXPECT_NE(TableDataNote("04000102", "080001", "04010001", "0800010900"), "");  // cut to the new length
   EXPECT_EQ(TableDataNote("04000102", "120000", "04010001", "0800"), "");  // the data was changed since
   EXPECT_EQ(TableDataNote("04000102", "", "", ""), "");
 }
