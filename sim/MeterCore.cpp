@@ -84,6 +84,13 @@ TMeterReply TMeterCore::Handle(const std::vector<uint8_t>& frame) {
   return reply;
 }
 
+// A shortened address: the high bytes AAH, the low bytes the meter's own (at least one of each).
+static bool ShortenedFits(const std::string& address, const std::string& own) {
+  size_t pairs = 0;
+  while (pairs < 6 && address.compare(2 * pairs, 2, "AA") == 0) ++pairs;
+  return pairs > 0 && pairs < 6 && address.compare(2 * pairs, std::string::npos, own, 2 * pairs, std::string::npos) == 0;
+}
+
 bool TMeterCore::Route(const std::vector<uint8_t>& frame, TRequest& request, std::string& why) {
   const std::string address = TMeterData::AddressText(&frame[1]);
   const std::string& own = State.Address;
@@ -101,7 +108,8 @@ bool TMeterCore::Route(const std::vector<uint8_t>& frame, TRequest& request, std
   };
 
   if (relays == 0) {
-    if (address == own || (address == Wildcard && (request.Func == 0x13 || request.Func == 0x15))) {
+    if (address == own || ShortenedFits(address, own) ||
+        (address == Wildcard && (request.Func == 0x13 || request.Func == 0x15))) {
       request.ReplyAddress = own;
     } else if (address == BroadcastAddress) {
       request.Broadcast = true;

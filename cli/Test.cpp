@@ -1,0 +1,134 @@
+// `dlt645 test`: runs a conformance suite against one meter through the workbench's channel.
+#include <fstream>
+#include <iostream>
+
+#include "cli/Command.h"
+#include "cli/Exchange.h"
+#include "suite/Report.h"
+#include "suite/Runner.h"
+
+namespace {
+const char* const kDefaultLine = "9600,E,8,1";
+enum TTestExit : int { teOk = 0, teBadOption = 1, teFailed = 2 };
+
+std::string Help() {
+  return "Usage: dlt645 test --port PATH [--settings 9600,E,8,1] [--profile FILE] [--suite DIR|FILE]\n"
+         "                   [--case PATTERN] [--junit FILE] [--verbose]\n"
+         "\n"
+         "Runs the cases of a DL/T 645-2007 conformance suite against the meter on PATH through the\n"
+         "workbench's channel (the same framing, checks and answer rule as the main window) and\n"
+         "prints one line per case and a summary.\n"
+         "\n"
+         "  --port PATH       the serial port (or the path `dlt645 simulate` prints)\n"
+         "  --settings TEXT   line settings (default " + std::string(kDefaultLine) + ")\n"
+         "  --profile FILE    the meter profile, a Lua table (default: the virtual meter's,\n"
+         "                    profiles/virtual-meter.lua of the bundled suite)\n"
+         "  --suite DIR|FILE  a case script or a folder of them (default: the bundled suite)\n"
+         "  --case PATTERN    run only the cases whose id fits the pattern (frame.*, read.*)\n"
+         "  --junit FILE      write a JUnit XML report\n"
+         "  --verbose         print the channel's log entries on stderr\n"
+         "\n"
+         "Exit status: 0 no case failed or ended in error; 1 bad options, an unreadable profile or\n"
+         "suite, a report path that cannot be written; 2 a case failed or ended in error, or the\n"
+         "port cannot be opened.\n";
+}
+
+int Bad(const std::string& message) {
+  std::cerr << "dlt645 test: " << message << "\n";
+  return teBadOption;
+}
+
+TLinkKind KindOf(TExchangeKind kind) {
+  switch (kind) {
+    case ekReply: return lkReply;
+    case ekNoReplyWanted: return lkNoReplyWanted;
+    case ekTimeout: return lkTimeout;
+    case ekInvalid: return lkInvalid;
+    case ekInterrupted: return lkInterrupted;
+    case ekSendError: return lkSendError;
+    default: return lkFailed;
+  }
+}
+
+// The command line's channel link as the engine sees it.
+class TCliSuiteLink : public TSuiteLink {
+ public:
+  explicit TCliSuiteLink(TCliLink& link) : Link(link) {}
+  TLinkResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) override {
+    const TExchangeResult e = Link.Exchange(frame, raw);
+    TLinkResult r;
+    r.Kind = KindOf(e.Kind);
+    r.Message = e.Message;
+    r.HasReply = e.HasReply;
+    r.Body = e.Body;
+    r.RoundTripMs = e.RoundTripMs;
+    for (const TStrayReply& s : e.Strays) r.Strays.push_back(s.Body);
+    return r;
+  }
+
+ private:
+  TCliLink& Link;
+};
+
+// Creates (empties) the report file now, so that a path that cannot be written is said before
+// the first case runs.
+bool Writable(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out);
+}
+
+bool WriteReport(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out.flush());
+}
+
+struct TTestRequest {
+  std::string Port, Line = kDefaultLine, Junit;
+  TMeterProfile Profile;
+  std::vector<std::string> Files;
+  TRunOptions Options;
+  bool Verbose = false;
+};
+
+int ParseTestRequest(const std::vector<std::string>& raw, TTestRequest& request) {
+  TCliArgs opts;
+  std::string error;
+  if (!opts.Parse(TakeLineSettings(raw, request.Line), {"--port", "--profile", "--suite", "--case", "--junit"},
+                  {"--verbose"}, error))
+    return Bad(error);
+  if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
+  request.Port = opts.Get("--port");
+  if (request.Port.empty()) return Bad("--port is required");
+  const std::string profile = opts.Get("--profile", BundledSuiteDir() + "/profiles/virtual-meter.lua");
+  if (!LoadProfile(profile, request.Profile, error)) return Bad(error);
+  if (!SuiteFiles(opts.Get("--suite", BundledSuiteDir()), request.Files, error)) return Bad(error);
+  request.Options.Pattern = opts.Get("--case");
+  request.Junit = opts.Get("--junit");
+  if (!request.Junit.empty() && !Writable(request.Junit)) return Bad("无法写入报告文件：" + request.Junit);
+  request.Verbose = opts.Has("--verbose");
+  return teOk;
+}
+
+int RunTest(const std::vector<std::string>& args) {
+  TTestRequest request;
+  if (int bad = ParseTestRequest(args, request); bad != teOk) return bad;
+  TCliLink link(TPreamble{}, request.Verbose);
+  std::string error;
+  if (!link.Open(request.Port, request.Line, error)) {
+    std::cerr << "dlt645 test: " << error << "\n";
+    return teFailed;
+  }
+  TCliSuiteLink suiteLink(link);
+  request.Options.CaseEnded = [](const TCaseRecord& rec) { std::cout << CaseLine(rec) << std::flush; };
+  const std::vector<TCaseRecord> cases = RunSuite(request.Files, request.Profile, suiteLink, request.Options);
+  link.Close();
+  const TRunCounts counts = CountVerdicts(cases);
+  std::cout << SummaryLine(counts) << "\n";
+  if (!request.Junit.empty() && !WriteReport(request.Junit, JUnitXml(cases, "DL/T 645-2007")))
+    std::cerr << "dlt645 test: 无法写入报告文件：" << request.Junit << "\n";
+  return counts.Failed + counts.Errors > 0 ? teFailed : teOk;
+}
+
+const TCliRegistrar registrar({"test", "run a DL/T 645-2007 conformance suite against a meter", Help(), RunTest});
+}  // namespace
