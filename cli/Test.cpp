@@ -29,8 +29,8 @@ std::string Help() {
          "  --verbose         print the channel's log entries on stderr\n"
          "\n"
          "Exit status: 0 no case failed or ended in error; 1 bad options, an unreadable profile or\n"
-         "suite, a report path that cannot be written; 2 a case failed or ended in error, or the\n"
-         "port cannot be opened.\n";
+         "suite, a report path that cannot be written, no case to run; 2 a case failed or ended\n"
+         "in error, or the port cannot be opened.\n";
 }
 
 int Bad(const std::string& message) {
@@ -123,6 +123,8 @@ int RunTest(const std::vector<std::string>& args) {
   request.Options.CaseEnded = [](const TCaseRecord& rec) { std::cout << CaseLine(rec) << std::flush; };
   const std::vector<TCaseRecord> cases = RunSuite(request.Files, request.Profile, suiteLink, request.Options);
   link.Close();
+  // A run of no case proves nothing: it is not reported as passed.
+  if (cases.empty()) return Bad("没有可运行的用例（脚本中没有定义用例，或没有符合 --case 的用例）");
   const TRunCounts counts = CountVerdicts(cases);
   std::cout << SummaryLine(counts) << "\n";
   if (!request.Junit.empty() && !WriteReport(request.Junit, JUnitXml(cases, "DL/T 645-2007")))

@@ -154,7 +154,7 @@ bool ReadProfileTable(lua_State* L, TMeterProfile& profile, std::string& error) 
 
 bool ProfileFromText(const std::string& text, const std::string& name, TMeterProfile& profile, std::string& error) {
   TSandbox box;
-  box.SetTimeLimit(5);
+  box.SetTimeLimit(1);
   if (!box.Run(text, name, error)) {
     error = "档案有误：" + error;
     return false;

@@ -27,22 +27,29 @@ std::string TextField(lua_State* L, const char* name) {
   return value;
 }
 
+// True when field `name` of the table on top is of `type`; its value in `text` or `number`.
+bool RequiredField(lua_State* L, const char* name, int type, std::string& text, lua_Integer& number) {
+  const bool ok = lua_getfield(L, -1, name) == type;
+  if (ok && type == LUA_TSTRING) text = lua_tostring(L, -1);
+  if (ok && type == LUA_TNUMBER) number = lua_tointeger(L, -1);
+  lua_pop(L, 1);
+  return ok;
+}
+
 // Why the profile keeps the case on top of the stack from running; empty when it may run.
 std::string UnmetRequirement(lua_State* L, const TMeterProfile& profile) {
-  std::string why;
+  std::string why, text;
+  lua_Integer ctrl = 0;
   if (lua_getfield(L, -1, "requires") == LUA_TTABLE) {
-    if (lua_getfield(L, -1, "ctrl") == LUA_TNUMBER && !profile.Supports(static_cast<int>(lua_tointeger(L, -1)))) {
-      char text[64];
-      std::snprintf(text, sizeof text, "档案未列出控制码 %02XH", static_cast<int>(lua_tointeger(L, -1)) & 0xFF);
-      why = text;
+    if (RequiredField(L, "ctrl", LUA_TNUMBER, text, ctrl) && !profile.Supports(static_cast<int>(ctrl))) {
+      char line[64];
+      std::snprintf(line, sizeof line, "档案未列出控制码 %02XH", static_cast<int>(ctrl) & 0xFF);
+      why = line;
+    } else if (RequiredField(L, "set", LUA_TSTRING, text, ctrl) && !profile.Identifiers.count(text)) {
+      why = "档案未列出标识集 " + text;
+    } else if (RequiredField(L, "destructive", LUA_TSTRING, text, ctrl) && !profile.Allows(text)) {
+      why = "档案不允许破坏性操作 " + text;
     }
-    lua_pop(L, 1);
-    if (why.empty() && lua_getfield(L, -1, "set") == LUA_TSTRING && !profile.Identifiers.count(lua_tostring(L, -1)))
-      why = std::string("档案未列出标识集 ") + lua_tostring(L, -1);
-    lua_pop(L, 1);
-    if (why.empty() && lua_getfield(L, -1, "destructive") == LUA_TSTRING && !profile.Allows(lua_tostring(L, -1)))
-      why = std::string("档案不允许破坏性操作 ") + lua_tostring(L, -1);
-    lua_pop(L, 1);
   }
   lua_pop(L, 1);
   return why;
@@ -94,12 +101,12 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
   TScriptContext ctx;
   ctx.Link = &link;
   ctx.Profile = &profile;
+  box.SetTimeLimit(options.CaseLimitSec);
   if (!box.Run(profile.Text, profile.Name, error)) {
     out.push_back(FileError(file, "档案有误：" + error));
     return;
   }
   InstallScriptApi(box.State(), ctx);
-  box.SetTimeLimit(options.CaseLimitSec);
   const bool loaded = TSandbox::ReadFile(file, text, error) && box.Run(text, file, error);
   box.ClearTimeLimit();
   if (!loaded) {

@@ -1,6 +1,7 @@
 // The sandboxed Lua state of the test engine.
 #include "suite/Sandbox.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -19,7 +20,7 @@ int SafeLoad(lua_State* L) {
   lua_pushvalue(L, 1);
   if (top >= 2) lua_pushvalue(L, 2); else lua_pushnil(L);
   lua_pushstring(L, "t");
-  if (top >= 4) lua_pushvalue(L, 4); else lua_pushnil(L);
+  if (top >= 4) lua_pushvalue(L, 4);  // an env given as nil stays nil; none given: the globals
   lua_call(L, top >= 4 ? 4 : 3, LUA_MULTRET);
   return lua_gettop(L) - top;
 }
@@ -81,7 +82,8 @@ void TSandbox::SetTimeLimit(double seconds) {
   LimitSec = seconds;
   Deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                     std::chrono::duration<double>(seconds));
-  lua_sethook(L, &TSandbox::Hook, LUA_MASKCOUNT, 10000);
+  Where[0] = '\0';
+  lua_sethook(L, &TSandbox::Hook, LUA_MASKCOUNT | LUA_MASKLINE, 1000);
 }
 
 void TSandbox::ClearTimeLimit() {
@@ -89,10 +91,15 @@ void TSandbox::ClearTimeLimit() {
   lua_sethook(L, nullptr, 0, 0);
 }
 
-void TSandbox::Hook(lua_State* L, lua_Debug*) {
+void TSandbox::Hook(lua_State* L, lua_Debug* ar) {
   void* ud = nullptr;
   lua_getallocf(L, &ud);
   auto* self = static_cast<TSandbox*>(ud);
+  if (ar->event == LUA_HOOKLINE) {
+    // Remembered for a memory error, which Lua raises without a position.
+    if (lua_getinfo(L, "S", ar)) std::snprintf(self->Where, sizeof self->Where, "%s:%d: ", ar->short_src, ar->currentline);
+    return;
+  }
   if (!self->Timed || std::chrono::steady_clock::now() < self->Deadline) return;
   luaL_where(L, 0);
   lua_pushfstring(L, "用例超过用时限制（%d 秒），已终止", static_cast<int>(self->LimitSec + 0.5));
@@ -126,6 +133,11 @@ bool TSandbox::Call(std::string& error) {
   lua_pushcfunction(L, MessageHandler);
   lua_insert(L, -2);
   const int status = lua_pcall(L, 0, 0, -2);
+  if (status == LUA_ERRMEM) {
+    error = std::string(Where) + "脚本占用的内存超过限制（" + std::to_string(MemoryLimit >> 20) + " MB）";
+    lua_pop(L, 2);
+    return false;
+  }
   if (status != LUA_OK) {
     error = lua_tostring(L, -1) ? lua_tostring(L, -1) : "脚本出错";
     lua_pop(L, 2);

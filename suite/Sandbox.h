@@ -42,4 +42,5 @@ class TSandbox {
   bool Timed = false;
   double LimitSec = 0;
   std::chrono::steady_clock::time_point Deadline;
+  char Where[96] = "";  // "file:line: " of the last line run under the time limit
 };
