@@ -61,7 +61,7 @@ void CheckTakenInOrder(const std::vector<uint8_t>& stream, const TFrames& frames
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2 || size > 4096) return 0;
+  if (size < 2 || size > 2048) return 0;
   FuzzedDataProvider in(data, size);
   std::vector<int> pieces;
   const int pieceCount = in.ConsumeIntegralInRange(1, 8);
