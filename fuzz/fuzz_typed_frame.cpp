@@ -1,6 +1,8 @@
 // A frame typed (or pasted) into the frame field as hexadecimal text: the format check passes
-// exactly the texts laid out as "XX XX XX" (a last blank allowed), the bytes Send puts on the line
-// are the typed bytes closed by their checksum and 16H, and a frame taken back from a grid row for
+// exactly the texts laid out as "XX XX XX" (a last blank allowed); the bytes Send puts on the line
+// are the typed bytes closed by their checksum and 16H, or the typed bytes alone when they already
+// are a whole frame, so a frame typed with or without its checksum goes out as the same bytes; a
+// frame whose L does not count its data is refused; and a frame taken back from a grid row for
 // editing goes out again as the same bytes.
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +47,39 @@ void CheckClosed(const std::vector<uint8_t>& typed, const std::vector<uint8_t>& 
   FUZZ_CHECK(sent[typed.size()] == sum && sent.back() == 0x16);
 }
 
+// What Send puts on the line for `typed`: the bytes as typed when they are a whole frame.
+void CheckSent(const std::vector<uint8_t>& typed, const std::vector<uint8_t>& sent) {
+  if (TypedFrameKind(typed) == TTypedFrameKind::Complete) FUZZ_CHECK(sent == typed);
+  else CheckClosed(typed, sent);
+}
+
+// A whole frame typed with and without its checksum and 16H gives the same bytes.
+void CheckWholeFrame(FuzzedDataProvider& in) {
+  std::vector<uint8_t> open(in.ConsumeIntegralInRange(0, 2), 0xFE);
+  const std::size_t head = open.size();
+  open.push_back(0x68);
+  for (int i = 0; i < 6; ++i) open.push_back(in.ConsumeIntegral<uint8_t>());
+  open.push_back(0x68);
+  open.push_back(in.ConsumeIntegral<uint8_t>());
+  const std::vector<uint8_t> data = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(0, 40));
+  const bool wrongLength = in.ConsumeIntegralInRange(0, 7) == 0;
+  open.push_back(static_cast<uint8_t>(data.size() + (wrongLength ? 1 : 0)));
+  open.insert(open.end(), data.begin(), data.end());
+  uint8_t sum = 0;
+  for (std::size_t i = head; i < open.size(); ++i) sum = static_cast<uint8_t>(sum + open[i]);
+  std::vector<uint8_t> whole = open;
+  whole.push_back(sum);
+  whole.push_back(0x16);
+  const std::string text = Spaced(whole, in.ConsumeBool());
+  if (wrongLength) {
+    FUZZ_CHECK(!TypedFrameRefusal(text).empty());
+    return;
+  }
+  FUZZ_CHECK(TypedFrameRefusal(text).empty());
+  FUZZ_CHECK(TypedFrameBytes(text) == whole);
+  if (head == 0) FUZZ_CHECK(TypedFrameBytes(Spaced(open, false)) == whole);
+}
+
 const char kTyped[] = "0123456789ABCDEFabcdef  G:-\t";
 
 }  // namespace
@@ -58,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A well-formed text passes and goes out as its bytes, checksum and 16H.
   const std::string text = Spaced(typed, lastBlank);
   FUZZ_CHECK(CheckFrameText(text));
-  CheckClosed(typed, TypedFrameBytes(text));
+  CheckSent(typed, TypedFrameBytes(text));
+  CheckWholeFrame(in);
 
   // The frame of a sent row, taken back for editing, goes out again unchanged.
   const std::vector<uint8_t> sent = TypedFrameBytes(text);
@@ -90,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t b = 0;
     pairs.push_back(TStringUtil::TryHexPair(digits.substr(i, 2), b) ? b : 0);
   }
-  CheckClosed(pairs, TypedFrameBytes(raw));
+  FUZZ_CHECK(TypedBytes(raw) == pairs);
+  CheckSent(pairs, TypedFrameBytes(raw));
   return 0;
 }
