@@ -2,7 +2,8 @@
 // control code, address and data, through a collector or not): a received row that carries the
 // frame's own text and control code, a verdict that follows the abnormal bit, the follow-up flag
 // that follows D5, a value pane that holds exactly the data after the identifier, an error text
-// only for an abnormal reply, and a round trip shown as seconds with three decimals.
+// only for an abnormal reply (also in the reading column), and a round trip shown as seconds
+// with three decimals; a frame that is not the answer shows as the same row with its reason.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -94,6 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   } else {
     FUZZ_CHECK(view.Data.empty() && view.SEQ.empty() && view.Tip.empty());
     if (data.size() != 2) FUZZ_CHECK(view.ErrHint.empty());
+    FUZZ_CHECK(view.Parse == view.ErrHint);  // the reading column names the error
   }
+  // The value pane's tip holds the reading and the whole value.
+  const std::string tip = ValuePaneTip(view);
+  FUZZ_CHECK(tip.find(view.Tip) != std::string::npos && tip.find(view.Data) != std::string::npos);
+
+  // A frame that is not the answer shows as the same row with the reason as its outcome.
+  const TReplyView stray = ViewStray(reply, "reason", 46000.5);
+  FUZZ_CHECK(stray.Row.Succ == "reason" && stray.Row.Content == view.Row.Content && stray.Parse == view.Parse);
   return 0;
 }
