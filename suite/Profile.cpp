@@ -11,6 +11,8 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "suite/LuaRaw.h"
+
 namespace {
 bool AllHex(const std::string& text, size_t size, bool decimal) {
   return text.size() == size && std::all_of(text.begin(), text.end(), [decimal](char c) {
@@ -25,7 +27,7 @@ std::string WrongType(const char* field, const char* want) {
 
 // Field `name` of the table on top: absent is fine; present with another type is an error.
 bool StringField(lua_State* L, const char* name, std::string& out, std::string& error) {
-  const int type = lua_getfield(L, -1, name);
+  const int type = RawField(L, -1, name);
   if (type == LUA_TSTRING) out = lua_tostring(L, -1);
   lua_pop(L, 1);
   if (type != LUA_TNIL && type != LUA_TSTRING) error = WrongType(name, "文本");
@@ -39,11 +41,11 @@ bool ReadAddress(lua_State* L, TMeterProfile& p, std::string& error) {
 }
 
 bool ReadControls(lua_State* L, TMeterProfile& p, std::string& error) {
-  const int type = lua_getfield(L, -1, "controls");
+  const int type = RawField(L, -1, "controls");
   if (type == LUA_TTABLE) {
-    const lua_Integer n = luaL_len(L, -1);
+    const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
     for (lua_Integer i = 1; i <= n && error.empty(); ++i) {
-      lua_geti(L, -1, i);
+      lua_rawgeti(L, -1, i);
       if (lua_isinteger(L, -1) && lua_tointeger(L, -1) >= 0 && lua_tointeger(L, -1) <= 0x1F)
         p.Controls.push_back(static_cast<int>(lua_tointeger(L, -1)));
       else
@@ -62,9 +64,9 @@ bool ReadIdentifierSet(lua_State* L, const std::string& set, std::vector<std::st
     error = "档案字段 identifiers." + set + " 应为标识表";
     return false;
   }
-  const lua_Integer n = luaL_len(L, -1);
+  const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
   for (lua_Integer i = 1; i <= n && error.empty(); ++i) {
-    lua_geti(L, -1, i);
+    lua_rawgeti(L, -1, i);
     const char* di = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
     if (AllHex(di, 8, false)) out.push_back(di);
     else error = "档案字段 identifiers." + set + " 的第 " + std::to_string(i) + " 项应为 8 位数据标识";
@@ -74,7 +76,7 @@ bool ReadIdentifierSet(lua_State* L, const std::string& set, std::vector<std::st
 }
 
 bool ReadIdentifiers(lua_State* L, TMeterProfile& p, std::string& error) {
-  const int type = lua_getfield(L, -1, "identifiers");
+  const int type = RawField(L, -1, "identifiers");
   if (type == LUA_TTABLE) {
     lua_pushnil(L);
     while (error.empty() && lua_next(L, -2)) {
@@ -95,7 +97,7 @@ bool ReadIdentifiers(lua_State* L, TMeterProfile& p, std::string& error) {
 }
 
 bool ReadDestructive(lua_State* L, TMeterProfile& p, std::string& error) {
-  const int type = lua_getfield(L, -1, "destructive");
+  const int type = RawField(L, -1, "destructive");
   if (type == LUA_TTABLE) {
     lua_pushnil(L);
     while (lua_next(L, -2)) {
@@ -111,7 +113,7 @@ bool ReadDestructive(lua_State* L, TMeterProfile& p, std::string& error) {
 }
 
 bool NumberField(lua_State* L, const char* name, double low, double high, double& out, std::string& error) {
-  const int type = lua_getfield(L, -1, name);
+  const int type = RawField(L, -1, name);
   if (type == LUA_TNUMBER && lua_tonumber(L, -1) >= low && lua_tonumber(L, -1) <= high) out = lua_tonumber(L, -1);
   else if (type != LUA_TNIL) error = std::string("档案字段 timing.") + name + " 应为 " + std::to_string(int(low)) + " 至 " + std::to_string(int(high)) + " 的数";
   lua_pop(L, 1);
@@ -119,7 +121,7 @@ bool NumberField(lua_State* L, const char* name, double low, double high, double
 }
 
 bool ReadTiming(lua_State* L, TMeterProfile& p, std::string& error) {
-  const int type = lua_getfield(L, -1, "timing");
+  const int type = RawField(L, -1, "timing");
   if (type == LUA_TTABLE) {
     double timeout = p.ReplyTimeoutSec;
     if (NumberField(L, "reply_timeout_s", 1, 60, timeout, error) &&

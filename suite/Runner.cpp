@@ -15,13 +15,15 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "suite/LuaRaw.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 std::string Stem(const std::string& path) { return fs::path(path).stem().string(); }
 
 std::string TextField(lua_State* L, const char* name) {
-  lua_getfield(L, -1, name);
+  RawField(L, -1, name);
   std::string value = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
   lua_pop(L, 1);
   return value;
@@ -29,7 +31,7 @@ std::string TextField(lua_State* L, const char* name) {
 
 // True when field `name` of the table on top is of `type`; its value in `text` or `number`.
 bool RequiredField(lua_State* L, const char* name, int type, std::string& text, lua_Integer& number) {
-  const bool ok = lua_getfield(L, -1, name) == type;
+  const bool ok = RawField(L, -1, name) == type;
   if (ok && type == LUA_TSTRING) text = lua_tostring(L, -1);
   if (ok && type == LUA_TNUMBER) number = lua_tointeger(L, -1);
   lua_pop(L, 1);
@@ -40,7 +42,7 @@ bool RequiredField(lua_State* L, const char* name, int type, std::string& text, 
 std::string UnmetRequirement(lua_State* L, const TMeterProfile& profile) {
   std::string why, text;
   lua_Integer ctrl = 0;
-  if (lua_getfield(L, -1, "requires") == LUA_TTABLE) {
+  if (RawField(L, -1, "requires") == LUA_TTABLE) {
     if (RequiredField(L, "ctrl", LUA_TNUMBER, text, ctrl) && !profile.Supports(static_cast<int>(ctrl))) {
       char line[64];
       std::snprintf(line, sizeof line, "档案未列出控制码 %02XH", static_cast<int>(ctrl) & 0xFF);
@@ -69,7 +71,7 @@ void RunOneCase(TSandbox& box, TScriptContext& ctx, const TRunOptions& options, 
   ctx.Current = &rec;
   ctx.Skipped = ctx.LinkFailed = false;
   ctx.CaseStart = std::chrono::steady_clock::now();
-  lua_getfield(L, -1, "run");
+  RawField(L, -1, "run");
   box.SetTimeLimit(options.CaseLimitSec);
   std::string error;
   const bool ok = box.Call(error);

@@ -18,9 +18,70 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "suite/LuaRaw.h"
+
 namespace {
 char kCasesKey = 0;    // registry key of the cases table
 char kResultsKey = 0;  // registry key of the results of the case in progress (userdata)
+
+// A script error raised by an API function. Lua raises its errors with longjmp, which would skip
+// the destructors of the C++ objects in between; the functions throw this instead, and Guard
+// raises the Lua error once every C++ frame has ended.
+struct TScriptError {
+  std::string Text;
+};
+
+[[noreturn]] int Fail(const std::string& text) { throw TScriptError{text}; }
+[[noreturn]] int Fail(int arg, const std::string& text) { Fail("参数 #" + std::to_string(arg) + "：" + text); }
+
+std::string CheckString(lua_State* L, int arg) {
+  if (lua_type(L, arg) != LUA_TSTRING && lua_type(L, arg) != LUA_TNUMBER) Fail(arg, "应为文本");
+  size_t len = 0;
+  const char* text = lua_tolstring(L, arg, &len);
+  return std::string(text, len);
+}
+std::string OptStringArg(lua_State* L, int arg, const std::string& fallback) {
+  return lua_isnoneornil(L, arg) ? fallback : CheckString(L, arg);
+}
+lua_Integer CheckInteger(lua_State* L, int arg) {
+  if (!lua_isinteger(L, arg)) Fail(arg, "应为整数");
+  return lua_tointeger(L, arg);
+}
+lua_Integer OptIntegerArg(lua_State* L, int arg, lua_Integer fallback) {
+  return lua_isnoneornil(L, arg) ? fallback : CheckInteger(L, arg);
+}
+double CheckNumber(lua_State* L, int arg) {
+  if (lua_type(L, arg) != LUA_TNUMBER) Fail(arg, "应为数");
+  return lua_tonumber(L, arg);
+}
+void CheckTable(lua_State* L, int arg) {
+  if (lua_type(L, arg) != LUA_TTABLE) Fail(arg, "应为表");
+}
+// Any value as text, without __tostring (which could run code).
+std::string PlainText(lua_State* L, int arg) {
+  switch (lua_type(L, arg)) {
+    case LUA_TSTRING:
+    case LUA_TNUMBER: return CheckString(L, arg);
+    case LUA_TBOOLEAN: return lua_toboolean(L, arg) ? "true" : "false";
+    default: return luaL_typename(L, arg);
+  }
+}
+
+template <int (*F)(lua_State*)>
+int Guard(lua_State* L) {
+  char message[1024];
+  try {
+    return F(L);
+  } catch (const TScriptError& e) {
+    std::snprintf(message, sizeof message, "%s", e.Text.c_str());
+  } catch (const std::exception& e) {
+    std::snprintf(message, sizeof message, "内部错误：%s", e.what());
+  }
+  luaL_where(L, 1);
+  lua_pushstring(L, message);
+  lua_concat(L, 2);
+  return lua_error(L);
+}
 
 TScriptContext& Ctx(lua_State* L) { return *static_cast<TScriptContext*>(lua_touserdata(L, lua_upvalueindex(1))); }
 
@@ -40,9 +101,9 @@ std::string Upper(std::string text) {
 // Hex text with optional blanks -> bytes; raises a script error on anything else.
 std::vector<uint8_t> HexBytes(lua_State* L, int arg) {
   std::string digits;
-  for (char c : std::string(luaL_checkstring(L, arg)))
+  for (char c : CheckString(L, arg))
     if (c != ' ') digits += c;
-  if (!IsHex(digits) || digits.size() % 2 != 0) luaL_argerror(L, arg, "应为十六进制字节");
+  if (!IsHex(digits) || digits.size() % 2 != 0) Fail(arg, "应为十六进制字节");
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < digits.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
   return bytes;
@@ -66,8 +127,8 @@ std::string WireDI(const std::string& di) {
 }
 
 std::string CheckDI(lua_State* L, int arg) {
-  std::string di = Upper(luaL_checkstring(L, arg));
-  if (di.size() != 8 || !IsHex(di)) luaL_argerror(L, arg, "应为 8 位数据标识");
+  std::string di = Upper(CheckString(L, arg));
+  if (di.size() != 8 || !IsHex(di)) Fail(arg, "应为 8 位数据标识");
   return di;
 }
 
@@ -92,12 +153,12 @@ std::vector<TLinkResult>& Results(lua_State* L) {
 }
 
 const TLinkResult& CheckResult(lua_State* L, int arg) {
-  luaL_checktype(L, arg, LUA_TTABLE);
-  lua_getfield(L, arg, "_n");
+  CheckTable(L, arg);
+  RawField(L, arg, "_n");
   const lua_Integer n = lua_isinteger(L, -1) ? lua_tointeger(L, -1) : -1;
   lua_pop(L, 1);
   std::vector<TLinkResult>& all = Results(L);
-  if (n < 0 || n >= static_cast<lua_Integer>(all.size())) luaL_argerror(L, arg, "应为本用例一次收发的结果");
+  if (n < 0 || n >= static_cast<lua_Integer>(all.size())) Fail(arg, "应为本用例一次收发的结果");
   return all[static_cast<size_t>(n)];
 }
 
@@ -175,13 +236,13 @@ void RecordExchange(TScriptContext& c, const std::vector<uint8_t>& sent, double 
 // exchange ends the case as an error.
 int Exchange(lua_State* L, const TDltFrame& frame, const std::vector<uint8_t>& raw) {
   TScriptContext& c = Ctx(L);
-  if (!c.Current) return luaL_error(L, "只能在用例中收发报文");
+  if (!c.Current) Fail("只能在用例中收发报文");
   std::vector<uint8_t> sent = raw;
   if (raw.empty()) {
     std::unique_ptr<uint8_t[]> packed;
     int len = 0;
     std::string error;
-    if (TProtocol::Pack(frame.Address, frame, frame.DataField, packed, len, error) != 0) return luaL_error(L, "无法组帧：%s", error.c_str());
+    if (TProtocol::Pack(frame.Address, frame, frame.DataField, packed, len, error) != 0) Fail("无法组帧：" + error);
     sent.assign(packed.get(), packed.get() + len);
   }
   const double at = SinceStart(c);
@@ -191,7 +252,7 @@ int Exchange(lua_State* L, const TDltFrame& frame, const std::vector<uint8_t>& r
     c.LinkFailed = true;
     c.LinkLost = r.Kind != lkInterrupted;
     c.Current->Why = "通信失败：" + r.Message;
-    return luaL_error(L, "%s", c.Current->Why.c_str());
+    Fail(c.Current->Why);
   }
   std::vector<TLinkResult>& all = Results(L);
   all.push_back(r);
@@ -201,7 +262,7 @@ int Exchange(lua_State* L, const TDltFrame& frame, const std::vector<uint8_t>& r
 
 std::string OptString(lua_State* L, int table, const char* name, const std::string& fallback) {
   if (lua_type(L, table) != LUA_TTABLE) return fallback;
-  lua_getfield(L, table, name);
+  RawField(L, table, name);
   std::string value = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : fallback;
   lua_pop(L, 1);
   return value;
@@ -209,21 +270,21 @@ std::string OptString(lua_State* L, int table, const char* name, const std::stri
 
 lua_Integer OptInteger(lua_State* L, int table, const char* name, lua_Integer fallback) {
   if (lua_type(L, table) != LUA_TTABLE) return fallback;
-  lua_getfield(L, table, name);
+  RawField(L, table, name);
   lua_Integer value = lua_isinteger(L, -1) ? lua_tointeger(L, -1) : fallback;
   lua_pop(L, 1);
   return value;
 }
 
-std::string CheckAddress(lua_State* L, const std::string& address) {
-  if (address.size() != 12 || !IsHex(address)) luaL_error(L, "地址应为 12 位十六进制：%s", address.c_str());
+std::string CheckAddress(const std::string& address) {
+  if (address.size() != 12 || !IsHex(address)) Fail("地址应为 12 位十六进制：" + address);
   return Upper(address);
 }
 
 TDltFrame Composed(lua_State* L, int opts, int ctrl, const std::string& diWire, const std::string& data) {
   const TScriptContext& c = Ctx(L);
   TDltFrame f;
-  f.Address = CheckAddress(L, OptString(L, opts, "address", c.Profile->Address));
+  f.Address = CheckAddress(OptString(L, opts, "address", c.Profile->Address));
   f.CtrlCode = ctrl;
   f.DI = diWire;
   f.DataField = diWire + data;
@@ -240,15 +301,15 @@ int Read(lua_State* L) {
 
 // dlt.send{ctrl=, di=, data= (hex, wire order), address=, timeout=, noreply=}
 int Send(lua_State* L) {
-  luaL_checktype(L, 1, LUA_TTABLE);
+  CheckTable(L, 1);
   const lua_Integer ctrl = OptInteger(L, 1, "ctrl", -1);
-  if (ctrl < 0 || ctrl > 0x1F) return luaL_error(L, "ctrl 应为 0x00 至 0x1F 的控制码");
+  if (ctrl < 0 || ctrl > 0x1F) Fail("ctrl 应为 0x00 至 0x1F 的控制码");
   const std::string di = OptString(L, 1, "di", "");
-  if (!di.empty() && (di.size() != 8 || !IsHex(di))) return luaL_error(L, "di 应为 8 位数据标识");
+  if (!di.empty() && (di.size() != 8 || !IsHex(di))) Fail("di 应为 8 位数据标识");
   const std::string data = Upper(OptString(L, 1, "data", ""));
-  if (!IsHex(data) || data.size() % 2) return luaL_error(L, "data 应为十六进制字节");
+  if (!IsHex(data) || data.size() % 2) Fail("data 应为十六进制字节");
   TDltFrame f = Composed(L, 1, static_cast<int>(ctrl), di.empty() ? "" : WireDI(Upper(di)), data);
-  lua_getfield(L, 1, "noreply");
+  RawField(L, 1, "noreply");
   f.NoReply = lua_toboolean(L, -1);
   lua_pop(L, 1);
   return Exchange(L, f, {});
@@ -257,22 +318,22 @@ int Send(lua_State* L) {
 // dlt.raw(HEX [, timeout]): the bytes as they are.
 int Raw(lua_State* L) {
   std::vector<uint8_t> bytes = HexBytes(L, 1);
-  if (bytes.empty()) return luaL_argerror(L, 1, "至少一个字节");
+  if (bytes.empty()) Fail(1, "至少一个字节");
   TDltFrame f;
   f.RawFrame = true;
-  f.TimeoutSec = static_cast<int>(luaL_optinteger(L, 2, Ctx(L).Profile->ReplyTimeoutSec));
+  f.TimeoutSec = static_cast<int>(OptIntegerArg(L, 2, Ctx(L).Profile->ReplyTimeoutSec));
   return Exchange(L, f, bytes);
 }
 
 // dlt.pack{ctrl=, address=, data=}: the frame's bytes as spaced hex, 33H added, CS and 16H.
 int Pack(lua_State* L) {
-  luaL_checktype(L, 1, LUA_TTABLE);
+  CheckTable(L, 1);
   const lua_Integer ctrl = OptInteger(L, 1, "ctrl", -1);
-  if (ctrl < 0 || ctrl > 0xFF) return luaL_error(L, "ctrl 应为 0x00 至 0xFF");
-  const std::string address = CheckAddress(L, OptString(L, 1, "address", Ctx(L).Profile->Address));
+  if (ctrl < 0 || ctrl > 0xFF) Fail("ctrl 应为 0x00 至 0xFF");
+  const std::string address = CheckAddress(OptString(L, 1, "address", Ctx(L).Profile->Address));
   lua_pushstring(L, OptString(L, 1, "data", "").c_str());
   const std::vector<uint8_t> data = HexBytes(L, lua_gettop(L));
-  if (data.size() > 200) return luaL_error(L, "data 至多 200 字节");
+  if (data.size() > 200) Fail("data 至多 200 字节");
   const std::string text = Spaced(HandFrame(address, static_cast<int>(ctrl), data));
   lua_pushstring(L, text.c_str());
   return 1;
@@ -280,14 +341,14 @@ int Pack(lua_State* L) {
 
 int Record(lua_State* L, const TExpectation& e) {
   TScriptContext& c = Ctx(L);
-  if (!c.Current) return luaL_error(L, "只能在用例中检查");
+  if (!c.Current) Fail("只能在用例中检查");
   c.Current->Expectations.push_back(e);
   lua_pushboolean(L, e.Met);
   return 1;
 }
 
 int RequestFunc(lua_State* L, int arg, const TLinkResult& r) {
-  if (!lua_isnoneornil(L, arg)) return static_cast<int>(luaL_checkinteger(L, arg));
+  if (!lua_isnoneornil(L, arg)) return static_cast<int>(CheckInteger(L, arg));
   return r.HasReply ? r.Body.FuncCode : 0x11;
 }
 
@@ -297,51 +358,51 @@ int ExpectNormalApi(lua_State* L) {
 }
 int ExpectAbnormalApi(lua_State* L) {
   const TLinkResult& r = CheckResult(L, 1);
-  return Record(L, ExpectAbnormal(r, RequestFunc(L, 3, r), static_cast<int>(luaL_optinteger(L, 2, -1))));
+  return Record(L, ExpectAbnormal(r, RequestFunc(L, 3, r), static_cast<int>(OptIntegerArg(L, 2, -1))));
 }
 int ExpectNoReplyApi(lua_State* L) { return Record(L, ExpectNoReply(CheckResult(L, 1))); }
 int ExpectLengthApi(lua_State* L) { return Record(L, ExpectLayoutLength(CheckResult(L, 1), CheckDI(L, 2))); }
 int ExpectBcdApi(lua_State* L) { return Record(L, ExpectBcd(CheckResult(L, 1), CheckDI(L, 2))); }
 int ExpectRangeApi(lua_State* L) {
-  return Record(L, ExpectRange(luaL_checkstring(L, 1), luaL_checknumber(L, 2), luaL_checknumber(L, 3), luaL_checknumber(L, 4)));
+  return Record(L, ExpectRange(CheckString(L, 1), CheckNumber(L, 2), CheckNumber(L, 3), CheckNumber(L, 4)));
 }
 int ExpectEqualApi(lua_State* L) {
-  return Record(L, ExpectEqual(luaL_checkstring(L, 1), luaL_tolstring(L, 2, nullptr), luaL_tolstring(L, 3, nullptr)));
+  return Record(L, ExpectEqual(CheckString(L, 1), PlainText(L, 2), PlainText(L, 3)));
 }
 // dlt.expect(what, condition, observed): a check of the script's own.
 int ExpectApi(lua_State* L) {
-  return Record(L, {luaL_checkstring(L, 1), luaL_optstring(L, 3, ""), lua_toboolean(L, 2) != 0});
+  return Record(L, {CheckString(L, 1), OptStringArg(L, 3, ""), lua_toboolean(L, 2) != 0});
 }
 
 int Wait(lua_State* L) {
-  const lua_Integer ms = luaL_checkinteger(L, 1);
-  if (ms < 0 || ms > 60000) return luaL_argerror(L, 1, "应为 0 至 60000 毫秒");
+  const lua_Integer ms = CheckInteger(L, 1);
+  if (ms < 0 || ms > 60000) Fail(1, "应为 0 至 60000 毫秒");
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   return 0;
 }
 
 int Skip(lua_State* L) {
   TScriptContext& c = Ctx(L);
-  if (!c.Current) return luaL_error(L, "只能在用例中跳过");
+  if (!c.Current) Fail("只能在用例中跳过");
   c.Skipped = true;
-  c.Current->Why = luaL_optstring(L, 1, "用例自行跳过");
-  return luaL_error(L, "%s", c.Current->Why.c_str());
+  c.Current->Why = OptStringArg(L, 1, "用例自行跳过");
+  Fail(c.Current->Why);
 }
 
 int Info(lua_State* L) {
   TScriptContext& c = Ctx(L);
-  if (c.Current) c.Current->Info.push_back(luaL_tolstring(L, 1, nullptr));
+  if (c.Current) c.Current->Info.push_back(PlainText(L, 1));
   return 0;
 }
 
 // dlt.case{id=, title=, clause=, requires={ctrl=, set=, destructive=}, run=function}
 int Case(lua_State* L) {
-  luaL_checktype(L, 1, LUA_TTABLE);
+  CheckTable(L, 1);
   for (const char* field : {"id", "title", "clause"}) {
-    if (lua_getfield(L, 1, field) != LUA_TSTRING) return luaL_error(L, "用例缺少文本字段 %s", field);
+    if (RawField(L, 1, field) != LUA_TSTRING) Fail(std::string("用例缺少文本字段 ") + field);
     lua_pop(L, 1);
   }
-  if (lua_getfield(L, 1, "run") != LUA_TFUNCTION) return luaL_error(L, "用例缺少函数字段 run");
+  if (RawField(L, 1, "run") != LUA_TFUNCTION) Fail("用例缺少函数字段 run");
   lua_pop(L, 1);
   lua_rawgetp(L, LUA_REGISTRYINDEX, &kCasesKey);
   lua_pushvalue(L, 1);
@@ -354,12 +415,12 @@ int Case(lua_State* L) {
 void InstallScriptApi(lua_State* L, TScriptContext& context) {
   lua_newtable(L);
   lua_rawsetp(L, LUA_REGISTRYINDEX, &kCasesKey);
-  const luaL_Reg functions[] = {{"case", Case}, {"read", Read}, {"send", Send}, {"raw", Raw}, {"pack", Pack},
-                                {"expect_normal", ExpectNormalApi}, {"expect_abnormal", ExpectAbnormalApi},
-                                {"expect_no_reply", ExpectNoReplyApi}, {"expect_length", ExpectLengthApi},
-                                {"expect_bcd", ExpectBcdApi}, {"expect_range", ExpectRangeApi},
-                                {"expect_equal", ExpectEqualApi}, {"expect", ExpectApi}, {"wait", Wait},
-                                {"skip", Skip}, {"info", Info}, {nullptr, nullptr}};
+  const luaL_Reg functions[] = {{"case", Guard<Case>}, {"read", Guard<Read>}, {"send", Guard<Send>}, {"raw", Guard<Raw>}, {"pack", Guard<Pack>},
+                                {"expect_normal", Guard<ExpectNormalApi>}, {"expect_abnormal", Guard<ExpectAbnormalApi>},
+                                {"expect_no_reply", Guard<ExpectNoReplyApi>}, {"expect_length", Guard<ExpectLengthApi>},
+                                {"expect_bcd", Guard<ExpectBcdApi>}, {"expect_range", Guard<ExpectRangeApi>},
+                                {"expect_equal", Guard<ExpectEqualApi>}, {"expect", Guard<ExpectApi>}, {"wait", Guard<Wait>},
+                                {"skip", Guard<Skip>}, {"info", Guard<Info>}, {nullptr, nullptr}};
   lua_newtable(L);
   lua_pushlightuserdata(L, &context);
   luaL_setfuncs(L, functions, 1);

@@ -93,6 +93,10 @@ TEST_F(ScriptTest, AScriptThatDoesNotLoadIsOneErrorNamingItsLineAndNoCaseRuns) {
   EXPECT_EQ(cases[0].Verdict, vdError);
   EXPECT_NE(cases[0].Why.find("case.lua:3:"), std::string::npos) << cases[0].Why;
   EXPECT_EQ(Link.Exchanges, 0);
+  // Fields come from the table itself: a metatable cannot supply them or run code meanwhile.
+  const auto tricked = Run("dlt.case(setmetatable({}, { __index = function() while true do end end }))\n");
+  ASSERT_EQ(tricked.size(), 1u);
+  EXPECT_NE(tricked[0].Why.find("case.lua:1: 用例缺少文本字段 id"), std::string::npos) << tricked[0].Why;
   const auto endless = Run("while true do end\n");
   ASSERT_EQ(endless.size(), 1u);
   EXPECT_NE(endless[0].Why.find("case.lua:1:"), std::string::npos) << endless[0].Why;
