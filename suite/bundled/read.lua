@@ -53,3 +53,23 @@ dlt.case{ id = "read.block_total", title = "数据块中的总电能与单独读
     if not (single.value and block.value) then return end
     dlt.expect_equal("数据块的第一项（总）", block.value:sub(1, 8), single.value)
   end }
+
+dlt.case{ id = "read.follow_up", title = "后续帧：B1H 之后以 12H 和帧序号读到最后一帧，帧序号依次相符", clause = "7.2",
+  requires = { ctrl = 0x12 },
+  run = function()
+    -- Four load record blocks from the earliest (06000002 with N = 4) do not fit one frame.
+    local DI = "06000002"
+    local first = dlt.send{ ctrl = 0x11, di = DI, data = "04" }
+    dlt.expect_normal(first, 0x11)
+    if not (first.kind == "reply" and first.normal) then return end
+    dlt.expect("首帧控制码 B1H（有后续数据）", first.ctrl == 0xB1, string.format("%02XH", first.ctrl))
+    local seq, last = 0, first
+    while last.more and seq < 255 do
+      seq = seq + 1
+      last = dlt.send{ ctrl = 0x12, di = DI, data = string.format("%02X", seq) }
+      if not dlt.expect_normal(last, 0x12) then return end
+      dlt.expect_equal("第 " .. seq .. " 帧的数据标识", last.di, DI)
+      dlt.expect_equal("第 " .. seq .. " 帧末尾的帧序号", last.data:sub(-2), string.format("%02X", seq))
+    end
+    dlt.expect("后续帧以无后续标志的 92H 结束", last.ctrl == 0x92, string.format("%02XH，共 %d 帧后续", last.ctrl, seq))
+  end }
