@@ -8,7 +8,7 @@
 #include <iostream>
 #include <mutex>
 
-#include "comm/SerialPort.h"
+#include "comm/PortLink.h"
 #include "protocol/LogSink.h"
 #include "protocol/PublicFunc.h"
 #include "protocol/StringUtil.h"
@@ -85,7 +85,7 @@ struct TCliLink::TImpl {
   TImpl(const TPreamble& preamble, bool verbose) : Sink(verbose), Channel([preamble] { return preamble; }) {}
 
   TCliSink Sink;
-  TSerialPort Port;
+  TPortLink Port;
   std::mutex Lock;
   std::condition_variable Ended;
   // The exchange in progress, filled by the two handlers on the sending thread.

@@ -9,7 +9,7 @@
 
 #include "comm/FrameSendThread.h"
 #include "comm/ReplyScanner.h"
-#include "comm/SerialPort.h"
+#include "comm/Transport.h"
 #include "protocol/LogSink.h"
 #include "protocol/Protocol.h"
 #include "protocol/ReplyMatch.h"
@@ -66,7 +66,7 @@ struct TChannel::TImpl {
   TPreambleSource Preamble;
   std::atomic<bool> StopRequest{false};
   TFrameBuffer SendQueue;
-  std::atomic<TSerialPort*> Control{nullptr};
+  std::atomic<TTransport*> Control{nullptr};
   std::unique_ptr<TFrameSendThread> SendThread;
 
   std::mutex HandlerLock;
@@ -136,7 +136,7 @@ void TChannel::Shutdown() {
   TImpl& I = *Impl;
   I.Terminating = true;
   SetStopRequest(true);  // drops what is queued and ends a wait in progress
-  if (TSerialPort* port = I.Control.load()) port->Interrupt();
+  if (TTransport* port = I.Control.load()) port->Interrupt();
   I.WakeSender();
   if (I.SendThread) {
     I.SendThread->Terminate();
@@ -148,7 +148,7 @@ void TChannel::Shutdown() {
 
 int TChannel::CheckPortOpen(std::string& message) const {
   message.clear();
-  TSerialPort* port = Impl->Control.load();
+  TTransport* port = Impl->Control.load();
   if (port && port->PortOpen()) return crOk;
   message = kPortNotOpen;
   return crPortClosed;
@@ -192,15 +192,15 @@ void TChannel::SetStopRequest(bool value) {
   if (Impl->StopRequest.exchange(value) == value) return;
   if (!value) return;
   std::vector<std::unique_ptr<TKvFrame>> dropped = Impl->SendQueue.Clear();
-  if (TSerialPort* port = Impl->Control.load()) port->Interrupt();
+  if (TTransport* port = Impl->Control.load()) port->Interrupt();
   ReportDropped(std::move(dropped));
 }
 
 bool TChannel::GetStopRequest() const { return Impl->StopRequest.load(); }
 
-void TChannel::SetControl(TSerialPort* control) { Impl->Control = control; }
+void TChannel::SetControl(TTransport* control) { Impl->Control = control; }
 
-TSerialPort* TChannel::Control() const { return Impl->Control.load(); }
+TTransport* TChannel::Control() const { return Impl->Control.load(); }
 
 void TChannel::SetReplyHandler(TReplyHandler handler) {
   std::lock_guard<std::mutex> guard(Impl->HandlerLock);
@@ -307,7 +307,7 @@ int TChannel::RunExchange(TKvFrame& frame, std::string& message) {
 
 int TChannel::Transact(TKvFrame& frame, std::string& message) {
   message.clear();
-  TSerialPort* port = Impl->Control.load();
+  TTransport* port = Impl->Control.load();
   if (!port || !port->PortOpen()) {
     message = kPortNotOpen;
     return crPortClosed;
@@ -332,7 +332,7 @@ std::vector<uint8_t> TChannel::TransmitData(const TKvFrame& frame) {
 }
 
 // Bytes that arrived since the last exchange are thrown away before the frame goes out.
-void TChannel::WriteTransmit(TSerialPort& port, const std::vector<uint8_t>& transmit) {
+void TChannel::WriteTransmit(TTransport& port, const std::vector<uint8_t>& transmit) {
   std::string error;
   if (port.DiscardInput(error) != 0) throw std::runtime_error(error);
   if (port.Write(transmit.data(), static_cast<int>(transmit.size()), error) != 0) {
@@ -342,7 +342,7 @@ void TChannel::WriteTransmit(TSerialPort& port, const std::vector<uint8_t>& tran
 
 // Polls until the answer, the timeout or a stop. Each poll waits at most 20 ms and ends early
 // when bytes arrive or a stop is requested.
-int TChannel::AwaitAnswer(TSerialPort& port, TKvFrame& frame, std::string& message) {
+int TChannel::AwaitAnswer(TTransport& port, TKvFrame& frame, std::string& message) {
   TImpl& I = *Impl;
   const double timeoutSec = frame.DltFrame.TimeoutSec;
   I.MarkWaiting(frame.Serial, timeoutSec);
@@ -377,7 +377,7 @@ int TChannel::AwaitAnswer(TSerialPort& port, TKvFrame& frame, std::string& messa
 
 // Reads what is waiting and hands every complete frame among it to DealCandidate, until one
 // ends the exchange.
-int TChannel::ReadAndScan(TSerialPort& port, TKvFrame& frame, std::string& message) {
+int TChannel::ReadAndScan(TTransport& port, TKvFrame& frame, std::string& message) {
   TImpl& I = *Impl;
   std::string error;
   const int n = port.InBufferCount(error);

@@ -12,7 +12,7 @@
 #include "comm/FrameInfo.h"
 #include "protocol/Types.h"
 
-class TSerialPort;
+class TTransport;
 class TFrameSendThread;
 
 // Result codes of Send, SendRaw, Transact and the exchange handler.
@@ -74,8 +74,8 @@ class TChannel {
   void SetStopRequest(bool value);
   bool GetStopRequest() const;
 
-  void SetControl(TSerialPort* control);
-  TSerialPort* Control() const;
+  void SetControl(TTransport* control);
+  TTransport* Control() const;
   void SetReplyHandler(TReplyHandler handler);
   void SetExchangeHandler(TExchangeHandler handler);
   void SetStrayHandler(TStrayHandler handler);
@@ -112,9 +112,9 @@ class TChannel {
   void Report(const TKvFrame& frame, int code, const std::string& message);
   void ReportDropped(std::vector<std::unique_ptr<TKvFrame>> frames);
   std::vector<uint8_t> TransmitData(const TKvFrame& frame);
-  void WriteTransmit(TSerialPort& port, const std::vector<uint8_t>& transmit);
-  int AwaitAnswer(TSerialPort& port, TKvFrame& frame, std::string& message);
-  int ReadAndScan(TSerialPort& port, TKvFrame& frame, std::string& message);
+  void WriteTransmit(TTransport& port, const std::vector<uint8_t>& transmit);
+  int AwaitAnswer(TTransport& port, TKvFrame& frame, std::string& message);
+  int ReadAndScan(TTransport& port, TKvFrame& frame, std::string& message);
   int DealCandidate(TKvFrame& frame, std::string& message);
 
   struct TImpl;

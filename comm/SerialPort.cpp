@@ -160,6 +160,7 @@ bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& pa
 
 int TSerialPort::FailLocked(const std::string& what, int err, std::string& error) const {
   error = "串口" + Name + what + "失败：" + SystemErrorText(err);
+  if (err == EIO || err == ENXIO || err == ENODEV) LostFlag = true;
   return -1;
 }
 
@@ -223,17 +224,11 @@ TOpenResult TSerialPort::Open(const std::string& port, const std::string& settin
   }
   tcflush(fd, TCIOFLUSH);
   Fd = fd;
+  LostFlag = false;
   Name = port;
   SettingsText = settings;
   Mode = inputMode;
   return result;
-}
-
-int TSerialPort::Open(const std::string& port, const std::string& settings, int inputMode,
-                      std::string& error) {
-  const TOpenResult result = Open(port, settings, inputMode);
-  error = result.Message;
-  return result.Opened() ? 0 : 1;
 }
 
 void TSerialPort::SetLockFolders(std::vector<std::string> folders) {
@@ -347,6 +342,7 @@ int TSerialPort::Close(std::string& error) {
   int rc = close(Fd);
   const int err = errno;
   Fd = -1;
+  LostFlag = false;
   if (rc != 0 && err != EINTR && err != EIO) {
     error = "关闭串口" + Name + "失败：" + SystemErrorText(err);
     return 1;
@@ -487,11 +483,6 @@ int TSerialPort::Read(int count, std::vector<uint8_t>& out, std::string& error) 
   return got;
 }
 
-int TSerialPort::WaitReadable(int timeoutMs) {
-  std::string ignored;
-  return WaitReadable(timeoutMs, ignored);
-}
-
 int TSerialPort::WaitReadable(int timeoutMs, std::string& error) {
   std::unique_lock<std::recursive_mutex> lock(Lock);
   error.clear();
@@ -538,3 +529,7 @@ void TSerialPort::DrainWake() {
   while (read(WakeFd[0], scratch, sizeof scratch) > 0) {
   }
 }
+
+std::string TSerialPort::Describe() const { return PortName(); }
+
+bool TSerialPort::Lost() const { return LostFlag.load(); }

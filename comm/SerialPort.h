@@ -2,6 +2,7 @@
 // The serial port adapter: POSIX termios on real ports and pseudo-terminals. Every operation
 // takes the adapter's own lock, so the sending thread and the window thread may share one port.
 // Operations report a result code (0 success) and a message; none throws.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -9,25 +10,14 @@
 #include <vector>
 
 #include "comm/PortHolders.h"
+#include "comm/Transport.h"
 
-// Why an open was refused, so that a window can tell the user in its own words.
-enum class TOpenRefusal {
-  None,         // the port is open
-  Unavailable,  // missing, not a serial port, already open, or held by another program
-  Settings,     // the port is there and free, but its line cannot take the settings asked for
-};
-
-struct TOpenResult {
-  TOpenRefusal Refusal = TOpenRefusal::None;
-  std::string Message;  // the adapter's message; empty when the port opened
-  std::string Detail;   // a second line for the user where one is known, e.g. who holds the port
-  bool Opened() const { return Refusal == TOpenRefusal::None; }
-};
-
-class TSerialPort {
+class TSerialPort : public TTransport {
  public:
   TSerialPort();
-  ~TSerialPort();
+  ~TSerialPort() override;
+  using TTransport::Open;
+  using TTransport::WaitReadable;
   TSerialPort(const TSerialPort&) = delete;
   TSerialPort& operator=(const TSerialPort&) = delete;
 
@@ -36,29 +26,28 @@ class TSerialPort {
   // program holds it: flock, TIOCEXCL, a UUCP lock file, or an open descriptor), then the line
   // settings; on any refusal the port stays closed. While open, a UUCP lock file names this
   // process where a lock folder is writable.
-  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode);
-  // The same, as a result code (0 opened, 1 refused) and the adapter's message.
-  int Open(const std::string& port, const std::string& settings, int inputMode, std::string& error);
+  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override;
   // The folders of UUCP lock files (default /var/lock and /run/lock, or $DLT645_LOCK_DIR).
   void SetLockFolders(std::vector<std::string> folders);
-  int Close(std::string& error);
-  bool PortOpen() const;
-  std::string PortName() const;
-  std::string Settings() const;  // the settings text of the open port
-  int InputMode() const;         // 0 text, 1 binary; the bytes handed over are the same
-  int DiscardInput(std::string& error);
-  int Write(const uint8_t* buf, int count, std::string& error);
+  int Close(std::string& error) override;
+  bool PortOpen() const override;
+  std::string PortName() const override;
+  std::string Settings() const override;  // the settings text of the open port
+  int InputMode() const override;        // 0 text, 1 binary; the bytes handed over are the same
+  int DiscardInput(std::string& error) override;
+  int Write(const uint8_t* buf, int count, std::string& error) override;
   // Bytes waiting to be read; -1 with a message when the port failed (e.g. vanished).
-  int InBufferCount(std::string& error);
+  int InBufferCount(std::string& error) override;
   // Reads up to `count` waiting bytes into `out` (appending); returns the number read or -1.
-  int Read(int count, std::vector<uint8_t>& out, std::string& error);
+  int Read(int count, std::vector<uint8_t>& out, std::string& error) override;
   // Waits until bytes are waiting, `timeoutMs` passed, or Interrupt() was called.
   // Returns 1 when bytes are waiting, 0 otherwise, -1 on a port failure (closed, vanished).
   // The adapter's lock is not held while waiting.
-  int WaitReadable(int timeoutMs);
-  int WaitReadable(int timeoutMs, std::string& error);
+  int WaitReadable(int timeoutMs, std::string& error) override;
   // Ends a WaitReadable in progress (from any thread); a wait that starts after it ends at once.
-  void Interrupt();
+  void Interrupt() override;
+  std::string Describe() const override;  // the device path
+  bool Lost() const override;             // the device failed (unplugged, hung up)
 
   // Parses a settings text into its parts; false with a message when a value is not valid.
   static bool ParseSettings(const std::string& settings, int& baud, char& parity, int& dataBits,
@@ -77,6 +66,7 @@ class TSerialPort {
   int WakeFd[2] = {-1, -1};
   int Waiters = 0;  // threads inside WaitReadable's poll on Fd
   int Mode = 1;
+  mutable std::atomic<bool> LostFlag{false};
   std::string Name;
   std::string SettingsText;
   TUucpLock LockFile;

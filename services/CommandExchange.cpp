@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "comm/Channel.h"
-#include "comm/SerialPort.h"
+#include "comm/Transport.h"
 #include "services/TextCodec.h"
 
 namespace {

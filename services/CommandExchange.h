@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-class TSerialPort;
+class TTransport;
 class TChannel;
 
 // Result codes of one exchange.
@@ -42,7 +42,7 @@ struct TTextReply {
 // null (then nothing is checked or locked). ProcessMessages, when set, runs between the passes of
 // the wait so that the window repaints and its interrupt button works.
 struct TTextLine {
-  TSerialPort* Port = nullptr;
+  TTransport* Port = nullptr;
   TChannel* Channel = nullptr;
   std::atomic<bool>* Interrupted = nullptr;
   std::function<void()> ProcessMessages;

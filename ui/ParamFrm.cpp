@@ -15,7 +15,7 @@
 
 #include "comm/Channel.h"
 #include "comm/PortList.h"
-#include "comm/SerialPort.h"
+#include "comm/Transport.h"
 #include "protocol/PublicFunc.h"
 #include "services/SingletonUnit.h"
 #include "services/TextCodec.h"
@@ -172,7 +172,7 @@ std::string Text(const TFilterEdit* edit) { return edit->text().toStdString(); }
 
 }  // namespace
 
-TParamForm::TParamForm(TSerialPort& commControl, TDltParam& param, TChannel* channel, QWidget* parent)
+TParamForm::TParamForm(TTransport& commControl, TDltParam& param, TChannel* channel, QWidget* parent)
     : TBaseForm<QDialog>(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                      Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       SharedPort(commControl),
@@ -384,7 +384,7 @@ void TParamForm::ReadPortFields() {
   ComInfo.InputMode = Text(cbInputMode);
 }
 
-bool TParamForm::OpenPort(TSerialPort& control, const TComInfo& info) {
+bool TParamForm::OpenPort(TTransport& control, const TComInfo& info) {
   // The port is opened exclusively: a port that does not exist, or that this or any other program
   // holds, is refused; so is a free port whose line cannot take the settings (it stays closed).
   if (control.PortOpen()) {
@@ -397,7 +397,7 @@ bool TParamForm::OpenPort(TSerialPort& control, const TComInfo& info) {
   return result.Opened();
 }
 
-bool TParamForm::ClosePort(TSerialPort& control) {
+bool TParamForm::ClosePort(TTransport& control) {
   if (!control.PortOpen()) return true;
   std::string error;
   if (control.Close(error) != 0) {

@@ -19,7 +19,7 @@ class QTabWidget;
 class TChannel;
 class TDltParam;
 class TFilterEdit;
-class TSerialPort;
+class TTransport;
 struct TOpenResult;
 
 // The dialog's rules on plain texts (UTF-8), so they are checked without a window.
@@ -50,7 +50,7 @@ class TParamForm : public TBaseForm<QDialog> {
  public:
   // `commControl` is the one shared serial port; `channel` (may be null) receives it as its
   // Control at the first show.
-  TParamForm(TSerialPort& commControl, TDltParam& param, TChannel* channel, QWidget* parent = nullptr);
+  TParamForm(TTransport& commControl, TDltParam& param, TChannel* channel, QWidget* parent = nullptr);
   ~TParamForm() override;  // FormDestroy: the port is closed
 
   // Page "信道参数"
@@ -82,15 +82,15 @@ class TParamForm : public TBaseForm<QDialog> {
   QPushButton* rbbCancel = nullptr;
   QPushButton* rbbApply = nullptr;
 
-  TSerialPort* CommControl = nullptr;  // set on every show; not owned
+  TTransport* CommControl = nullptr;  // set on every show; not owned
   TComInfo ComInfo;                    // the dialog's working copy of the port settings
 
   int PortImageIndex() const { return ImageIndex; }
 
   // Operations
   void ReadPortFields();
-  bool OpenPort(TSerialPort& control, const TComInfo& info);
-  bool ClosePort(TSerialPort& control);
+  bool OpenPort(TTransport& control, const TComInfo& info);
+  bool ClosePort(TTransport& control);
   void ShowPortState();
   void SaveParams();
   void EnableApply();
@@ -124,7 +124,7 @@ class TParamForm : public TBaseForm<QDialog> {
   void BuildMeterPage();
   void FormShow();
 
-  TSerialPort& SharedPort;
+  TTransport& SharedPort;
   TDltParam& Param;
   TChannel* Channel = nullptr;
   int ImageIndex = 0;

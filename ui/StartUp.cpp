@@ -18,7 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "comm/SerialPort.h"
+#include "comm/PortLink.h"
 #include "protocol/LogSink.h"
 #include "services/AppPaths.h"
 #include "services/Log.h"
@@ -270,7 +270,7 @@ struct TStartWindows {
   std::unique_ptr<TIdentifierDltForm> Identifier;
 
   // Empty on success, else why a window could not be created.
-  std::string Create(TSerialPort& port, TSingleton& context, const TStep& step) {
+  std::string Create(TTransport& port, TSingleton& context, const TStep& step) {
     try {
       Main = std::make_unique<TMainForm>(*context.Param, context.Channel.get());
       step(TStartStep::MainFormCreated);
@@ -336,7 +336,7 @@ int RunApplication(int& argc, char** argv, const TStartOptions& options, const T
   LogEntry(ltNormal, "TStartUp.RunApplication", "DLT645 Workbench " DLT_VERSION " 启动。");
   step(TStartStep::LogCreated);
   // 2. No serial control needs registering here. 3. The one shared serial port.
-  auto port = std::make_unique<TSerialPort>();
+  auto port = std::make_unique<TPortLink>();
   step(TStartStep::PortCreated);
   // 4. The application context: settings loaded, channel created, sending thread running.
   auto context = std::make_unique<TSingleton>(settingsFolder);

@@ -1,0 +1,59 @@
+#pragma once
+// A raw TCP client link (tcp://HOST:PORT): a serial server in raw mode, or a DTU reached by its
+// address. The line settings are kept for the user to see; the server's own line carries them.
+// Connects without blocking, bounded by ConnectTimeoutMs; waits are poll()-based and wake on
+// Interrupt(); the peer closing or resetting the connection makes the link lost.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "comm/Transport.h"
+
+class TTcpTransport : public TTransport {
+ public:
+  TTcpTransport();
+  ~TTcpTransport() override;
+  TTcpTransport(const TTcpTransport&) = delete;
+  TTcpTransport& operator=(const TTcpTransport&) = delete;
+  using TTransport::Open;
+  using TTransport::WaitReadable;
+
+  static constexpr int ConnectTimeoutMs = 3000;
+  static constexpr int WriteTimeoutMs = 2000;
+
+  // `port` is a tcp:// name (comm/PortName.h).
+  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override;
+  int Close(std::string& error) override;
+  bool PortOpen() const override;
+  std::string PortName() const override;
+  std::string Settings() const override;
+  int InputMode() const override;
+  int DiscardInput(std::string& error) override;
+  int Write(const uint8_t* buf, int count, std::string& error) override;
+  int InBufferCount(std::string& error) override;
+  int Read(int count, std::vector<uint8_t>& out, std::string& error) override;
+  int WaitReadable(int timeoutMs, std::string& error) override;
+  void Interrupt() override;
+  std::string Describe() const override;  // the name and, once connected, the peer's address
+  bool Lost() const override;
+
+ protected:
+  // Takes over a connected socket (the listening transport hands over the device that dialed in).
+  void Adopt(int fd, const std::string& name, const std::string& settings, int inputMode);
+
+ private:
+  int Fail(const std::string& what, int err, std::string& error) const;
+  int PeerClosed(std::string& error) const;
+  void DrainWake();
+
+  mutable std::recursive_mutex Lock;
+  std::condition_variable_any WaitersDone;
+  int Fd = -1;
+  int WakeFd[2] = {-1, -1};
+  int Waiters = 0;
+  int Mode = 1;
+  std::string Name;
+  std::string Peer;
+  std::string SettingsText;
+  mutable std::atomic<bool> LostFlag{false};
+};
