@@ -47,7 +47,7 @@ TEST_F(TestCommand, TheBundledSuitePassesAgainstTheVirtualMeterAndItsJUnitReport
             std::string::npos) << r.Out;
   // Every case names its clause.
   EXPECT_EQ(CountOf(r.Out, "（5."), CountOf(r.Out, "  frame.")) << r.Out;
-  EXPECT_EQ(CountOf(r.Out, "（7.1）"), CountOf(r.Out, "  read.")) << r.Out;
+  EXPECT_EQ(CountOf(r.Out, "（7."), CountOf(r.Out, "  read.")) << r.Out;
   const TProcessResult parsed = RunProcess(
       {"/usr/bin/python3", "-c",
        "import sys, xml.etree.ElementTree as E\n"
