@@ -12,16 +12,13 @@
 
 namespace {
 
-const char kHex[] = "0123456789ABCDEF";
 
-// An identifier of the reading table with its "x" filled in, or any eight characters.
+// An identifier one of the reading table's rows stands for, or any eight characters.
 std::string PickIdentifier(FuzzedDataProvider& in) {
   const auto& rows = ReadingFormats();
   if (in.ConsumeIntegralInRange(0, 7) == 0) return in.ConsumeBytesAsString(8);
-  std::string di = rows[in.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)].Pattern;
-  for (char& c : di)
-    if (c == 'x') c = in.ConsumeBool() ? kHex[in.ConsumeIntegralInRange(0, 15)] : '0';
-  return di;
+  const std::vector<std::string> members = RowIdentifiers(rows[in.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)]);
+  return members[in.ConsumeIntegralInRange<std::size_t>(0, members.size() - 1)];
 }
 
 // Data of the identifier's length (mostly), each byte BCD (mostly) with the sign bit now and then.

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <unordered_map>
+#include <utility>
 
 #include "protocol/Catalog.h"
+#include "protocol/ReadingTable.h"
 #include "protocol/StringUtil.h"
 
 namespace {
@@ -14,95 +17,52 @@ namespace {
 // One row per identifier or family of identifiers; the first match decides, so data blocks
 // (DI1 or DI0 = FF) stand before the rows of their entries.
 const std::vector<TReadingFormat> kFormats = {
-    // Energy: XXXXXX.XX kWh; DI1 = tariff (00 total), DI0 = settlement period (00 current).
-    {"0001FFxx", "XXXXXX.XX[kWh]", "total,T", "正向有功电能数据块", ""},
-    {"0001xxxx", "XXXXXX.XX[kWh]", "", "正向有功电能", ""},
-    {"0002FFxx", "XXXXXX.XX[kWh]", "total,T", "反向有功电能数据块", ""},
-    {"0002xxxx", "XXXXXX.XX[kWh]", "", "反向有功电能", ""},
-    // Maximum demand and the time it occurred: XX.XXXX kW then YYMMDDhhmm, 8 bytes.
-    {"0101FFxx", "XX.XXXX[kW] YYMMDDhhmm", "total,T", "正向有功最大需量及发生时间数据块", ""},
-    {"0101xxxx", "XX.XXXX[kW] YYMMDDhhmm", "", "正向有功最大需量及发生时间", ""},
-    {"0102FFxx", "XX.XXXX[kW] YYMMDDhhmm", "total,T", "反向有功最大需量及发生时间数据块", ""},
-    {"0102xxxx", "XX.XXXX[kW] YYMMDDhhmm", "", "反向有功最大需量及发生时间", ""},
-    // Variables. DI1 = phase: 00 total (powers, power factor), 01 A, 02 B, 03 C, FF block.
-    {"0201FF00", "XXX.X[V]", "A,B,C", "电压数据块", ""},
-    {"0201xx00", "XXX.X[V]", "", "电压", ""},
-    {"0202FF00", "-XXX.XXX[A]", "A,B,C", "电流数据块", ""},
-    {"0202xx00", "-XXX.XXX[A]", "", "电流", ""},
-    {"0203FF00", "-XX.XXXX[kW]", "total,A,B,C", "瞬时有功功率数据块", ""},
-    {"02030000", "-XX.XXXX[kW]", "", "瞬时总有功功率", ""},
-    {"02030100", "-XX.XXXX[kW]", "", "瞬时A相有功功率", ""},
-    {"02030200", "-XX.XXXX[kW]", "", "瞬时B相有功功率", ""},
-    {"02030300", "-XX.XXXX[kW]", "", "瞬时C相有功功率", ""},
-    {"0204FF00", "-XX.XXXX[kvar]", "total,A,B,C", "瞬时无功功率数据块", ""},
-    {"02040000", "-XX.XXXX[kvar]", "", "瞬时总无功功率", ""},
-    {"02040100", "-XX.XXXX[kvar]", "", "瞬时A相无功功率", ""},
-    {"02040200", "-XX.XXXX[kvar]", "", "瞬时B相无功功率", ""},
-    {"02040300", "-XX.XXXX[kvar]", "", "瞬时C相无功功率", ""},
-    {"0205FF00", "-XX.XXXX[kVA]", "total,A,B,C", "瞬时视在功率数据块", ""},
-    {"02050000", "-XX.XXXX[kVA]", "", "瞬时总视在功率", ""},
-    {"02050100", "-XX.XXXX[kVA]", "", "瞬时A相视在功率", ""},
-    {"02050200", "-XX.XXXX[kVA]", "", "瞬时B相视在功率", ""},
-    {"02050300", "-XX.XXXX[kVA]", "", "瞬时C相视在功率", ""},
-    {"0206FF00", "-X.XXX", "total,A,B,C", "功率因数数据块", ""},
-    {"02060000", "-X.XXX", "", "总功率因数", ""},
-    {"02060100", "-X.XXX", "", "A相功率因数", ""},
-    {"02060200", "-X.XXX", "", "B相功率因数", ""},
-    {"02060300", "-X.XXX", "", "C相功率因数", ""},
-    {"02800001", "-XXX.XXX[A]", "", "零线电流", ""},
-    {"02800002", "XX.XX[Hz]", "", "电网频率", ""},
-    {"02800007", "-XXX.X[°C]", "", "表内温度", "sign bit assumed, as for the other signed variables"},
-    {"02800008", "XX.XX[V]", "", "时钟电池电压(内部)", ""},
-    {"0280000A", "XXXXXXXX[min]", "", "内部电池工作时间", ""},
-    // Event records: per phase A, B, C the number of events and their accumulated minutes.
-    {"03xx0000", "NNNNNN NNNNNN[min]", "A,B,C", "事件总次数，总累计时间",
-     "count and accumulated time taken as pairs per phase A, B, C (18 bytes)"},
     // Parameters.
-    {"04000101", "YYMMDDWW", "", "日期及周次", "WW: 0 Sunday .. 6 Saturday"},
-    {"04000102", "hhmmss", "", "时间", ""},
-    {"04000103", "NN[min]", "", "最大需量周期", ""},
-    {"04000104", "NN[min]", "", "滑差时间", ""},
-    {"04000105", "XXXX[ms]", "", "校表脉冲宽度", ""},
-    {"04000106", "YYMMDDhhmm", "", "两套时区表切换时间", ""},
-    {"04000107", "YYMMDDhhmm", "", "两套日时段表切换时间", ""},
-    {"04000205", "NNNN", "", "公共假日数", ""},
-    {"040002xx", "NN", "", "", "numbers of zones, tables, segments, tariffs, harmonics"},
-    {"04000302", "NN[s]", "", "每屏显示时间", ""},
-    {"040003xx", "NN", "", "", ""},
-    {"04000401", "DIGITS*6", "", "通信地址", "NNNNNNNNNNNN, leading zeros kept"},
-    {"04000402", "DIGITS*6", "", "表号", "NNNNNNNNNNNN, leading zeros kept"},
-    {"04000403", "ASCII*32", "", "资产编号", ""},
-    {"04000404", "ASCII*6", "", "额定电压", ""},
-    {"04000405", "ASCII*6", "", "额定电流", ""},
-    {"04000406", "ASCII*6", "", "最大电流", ""},
-    {"04000407", "ASCII*4", "", "有功准确度等级", ""},
-    {"04000408", "ASCII*4", "", "无功准确度等级", ""},
-    {"04000409", "XXXXXX[imp/kWh]", "", "电表有功常数", ""},
-    {"0400040A", "XXXXXX[imp/kvarh]", "", "电表无功常数", ""},
-    {"0400040B", "ASCII*10", "", "电表型号", ""},
-    {"0400040C", "ASCII*10", "", "生产日期", ""},
-    {"0400040D", "ASCII*16", "", "协议版本号", ""},
-    {"040005xx", "WORD*2", "", "电表运行状态字", ""},
-    {"040006xx", "WORD*1", "", "", "characteristic words of the combinations"},
-    {"040007xx", "WORD*1", "", "", "baud-rate characteristic words: bit 1 600 .. bit 6 19200"},
-    {"04000801", "WORD*1", "", "周休日特征字", ""},
-    {"04000802", "NN", "", "周休日采用的日时段表号", ""},
-    {"040009xx", "WORD*1", "", "", "mode words"},
-    {"04000A01", "MMDDhhmm", "", "负荷记录起始时间", ""},
-    {"04000A02", "NNNN[min]", "", "第1类负荷记录间隔时间", ""},
-    {"04000Bxx", "DDhh", "", "结算日", "9999: no settlement day"},
-    {"04000Cxx", "HEX*4", "", "密码", "write only; level byte PA first in display order"},
-    {"04000E01", "XX.XXXX[kW]", "", "正向有功功率上限值", ""},
-    {"04000E02", "XX.XXXX[kW]", "", "反向有功功率上限值", ""},
-    {"04000E03", "XXX.X[V]", "", "电压上限值", ""},
-    {"04000E04", "XXX.X[V]", "", "电压下限值", ""},
-    {"04010000", "MMDDNN", "*14", "第一套时区表数据", "NN: day time-segment table number"},
-    {"040100xx", "hhmmNN", "*14", "第一套日时段表数据", "NN: tariff number"},
-    {"04020000", "MMDDNN", "*14", "第二套时区表数据", "NN: day time-segment table number"},
-    {"040200xx", "hhmmNN", "*14", "第二套日时段表数据", "NN: tariff number"},
-    {"048000xx", "ASCII*32", "", "", "manufacturer's software, hardware version and number"},
+    {"04 00 01 01", "YYMMDDWW", "", "日期及周次", "WW: 0 Sunday .. 6 Saturday"},
+    {"04 00 01 02", "hhmmss", "", "时间", ""},
+    {"04 00 01 03", "NN[min]", "", "最大需量周期", ""},
+    {"04 00 01 04", "NN[min]", "", "滑差时间", ""},
+    {"04 00 01 05", "XXXX[ms]", "", "校表脉冲宽度", ""},
+    {"04 00 01 06", "YYMMDDhhmm", "", "两套时区表切换时间", ""},
+    {"04 00 01 07", "YYMMDDhhmm", "", "两套日时段表切换时间", ""},
+    {"04 00 02 05", "NNNN", "", "公共假日数", ""},
+    {"04 00 02 xx", "NN", "", "", "numbers of zones, tables, segments, tariffs, harmonics"},
+    {"04 00 03 02", "NN[s]", "", "每屏显示时间", ""},
+    {"04 00 03 xx", "NN", "", "", ""},
+    {"04 00 04 01", "DIGITS*6", "", "通信地址", "NNNNNNNNNNNN, leading zeros kept"},
+    {"04 00 04 02", "DIGITS*6", "", "表号", "NNNNNNNNNNNN, leading zeros kept"},
+    {"04 00 04 03", "ASCII*32", "", "资产编号", ""},
+    {"04 00 04 04", "ASCII*6", "", "额定电压", ""},
+    {"04 00 04 05", "ASCII*6", "", "额定电流", ""},
+    {"04 00 04 06", "ASCII*6", "", "最大电流", ""},
+    {"04 00 04 07", "ASCII*4", "", "有功准确度等级", ""},
+    {"04 00 04 08", "ASCII*4", "", "无功准确度等级", ""},
+    {"04 00 04 09", "XXXXXX[imp/kWh]", "", "电表有功常数", ""},
+    {"04 00 04 0A", "XXXXXX[imp/kvarh]", "", "电表无功常数", ""},
+    {"04 00 04 0B", "ASCII*10", "", "电表型号", ""},
+    {"04 00 04 0C", "ASCII*10", "", "生产日期", ""},
+    {"04 00 04 0D", "ASCII*16", "", "协议版本号", ""},
+    {"04 00 05 xx", "WORD*2", "", "电表运行状态字", ""},
+    {"04 00 06 xx", "WORD*1", "", "", "characteristic words of the combinations"},
+    {"04 00 07 xx", "WORD*1", "", "", "baud-rate characteristic words: bit 1 600 .. bit 6 19200"},
+    {"04 00 08 01", "WORD*1", "", "周休日特征字", ""},
+    {"04 00 08 02", "NN", "", "周休日采用的日时段表号", ""},
+    {"04 00 09 xx", "WORD*1", "", "", "mode words"},
+    {"04 00 0A 01", "MMDDhhmm", "", "负荷记录起始时间", ""},
+    {"04 00 0A 02", "NNNN[min]", "", "第1类负荷记录间隔时间", ""},
+    {"04 00 0B xx", "DDhh", "", "结算日", "9999: no settlement day"},
+    {"04 00 0C xx", "HEX*4", "", "密码", "write only; level byte PA first in display order"},
+    {"04 00 0E 01", "XX.XXXX[kW]", "", "正向有功功率上限值", ""},
+    {"04 00 0E 02", "XX.XXXX[kW]", "", "反向有功功率上限值", ""},
+    {"04 00 0E 03", "XXX.X[V]", "", "电压上限值", ""},
+    {"04 00 0E 04", "XXX.X[V]", "", "电压下限值", ""},
+    {"04 01 00 00", "MMDDNN", "*14", "第一套时区表数据", "NN: day time-segment table number"},
+    {"04 01 00 xx", "hhmmNN", "*14", "第一套日时段表数据", "NN: tariff number"},
+    {"04 02 00 00", "MMDDNN", "*14", "第二套时区表数据", "NN: day time-segment table number"},
+    {"04 02 00 xx", "hhmmNN", "*14", "第二套日时段表数据", "NN: tariff number"},
+    {"04 80 00 xx", "ASCII*32", "", "", "manufacturer's software, hardware version and number"},
     // Load records: the blocks as the meter sends them.
-    {"06xxxxxx", "LOADBLOCK", "", "负荷记录", "sections 1..6 laid out as kLoadSections below"},
+    {"06 00~06 00 00~02", "LOADBLOCK", "", "负荷记录", "sections 1..6 laid out as kLoadSections below"},
 };
 
 // The six sections of a load record block, in order.
@@ -122,7 +82,7 @@ const std::string kTotal = "总";        // the first entry of a data block of t
 const std::string kTariff = "费率";     // followed by the tariff's number
 
 enum TFieldKind { fkNumber, fkDateWeek, fkTime, fkDateTime, fkMonthDayTime, fkDayHour, fkZone, fkSegment,
-                  fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock };
+                  fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock, fkDateTimeSec, fkHoliday };
 
 struct TField {
   TFieldKind Kind = fkNumber;
@@ -131,6 +91,7 @@ struct TField {
   bool Signed = false;
   std::string Unit;
   std::string Notation;  // as the table writes it, for messages
+  int Group = 0;         // the record field it belongs to (its place in the row's Fields)
 };
 
 struct TNamedKind {
@@ -141,7 +102,8 @@ struct TNamedKind {
 const TNamedKind kNamedKinds[] = {
     {"YYMMDDWW", fkDateWeek, 4}, {"hhmmss", fkTime, 3},   {"YYMMDDhhmm", fkDateTime, 5},
     {"MMDDhhmm", fkMonthDayTime, 4}, {"DDhh", fkDayHour, 2}, {"MMDDNN", fkZone, 3},
-    {"hhmmNN", fkSegment, 3},    {"LOADBLOCK", fkLoadBlock, 0},
+    {"hhmmNN", fkSegment, 3},    {"LOADBLOCK", fkLoadBlock, 0}, {"YYMMDDhhmmss", fkDateTimeSec, 6},
+    {"YYMMDDNN", fkHoliday, 4},
 };
 const TNamedKind kSizedKinds[] = {{"ASCII*", fkAscii, 0}, {"WORD*", fkWord, 0}, {"HEX*", fkHex, 0},
                                   {"DIGITS*", fkDigits, 0}};
@@ -179,13 +141,37 @@ TField ParseField(const std::string& token) {
   return f;
 }
 
+const std::string kTimes = "×";  // a field repeated: "hhmmNN×14"
+
+// One field of a record: its parts joined by "+", all of it repeated "×n" times.
+void AddGroup(const std::string& token, int group, std::vector<TField>& fields) {
+  std::string body = token;
+  int repeat = 1;
+  if (const size_t times = body.find(kTimes); times != std::string::npos) {
+    repeat = std::max(1, std::atoi(body.c_str() + times + kTimes.size()));
+    body.resize(times);
+  }
+  std::vector<TField> parts;
+  for (size_t pos = 0; pos <= body.size();) {
+    const size_t plus = std::min(body.find('+', pos), body.size());
+    parts.push_back(ParseField(body.substr(pos, plus - pos)));
+    pos = plus + 1;
+  }
+  for (int i = 0; i < repeat; ++i)
+    for (TField f : parts) {
+      f.Group = group;
+      fields.push_back(f);
+    }
+}
+
 std::vector<TField> ParseLayout(const std::string& layout) {
   std::vector<TField> fields;
   size_t pos = 0;
+  int group = 0;
   while (pos < layout.size()) {
     size_t end = layout.find(' ', pos);
     if (end == std::string::npos) end = layout.size();
-    if (end > pos) fields.push_back(ParseField(layout.substr(pos, end - pos)));
+    if (end > pos) AddGroup(layout.substr(pos, end - pos), group++, fields);
     pos = end + 1;
   }
   return fields;
@@ -203,16 +189,6 @@ std::string Notation(const std::vector<TField>& fields) {
   return text;
 }
 
-bool MatchesPattern(const char* pattern, const std::string& di) {
-  if (di.size() != 8) return false;
-  for (size_t i = 0; i < 8; ++i) {
-    char p = pattern[i], c = static_cast<char>(std::toupper(static_cast<unsigned char>(di[i])));
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    if (p != 'x' && p != c) return false;
-  }
-  return true;
-}
-
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -225,6 +201,99 @@ std::string Two(int value) {
 }
 
 std::string HexByte(uint8_t b) { return TStringUtil::BytesToHex(&b, 1); }
+
+// ---- Finding an identifier's row ----------------------------------------------------------
+
+const std::string kEllipsis = "…";
+
+bool ParseIdentifier(const std::string& di, uint32_t& code) {
+  if (di.size() != 8) return false;
+  code = 0;
+  for (char c : di) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    code = code << 4 | static_cast<uint32_t>(std::stoi(std::string(1, c), nullptr, 16));
+  }
+  return true;
+}
+
+std::string CodeText(uint32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", code);
+  return text;
+}
+
+// A row's pattern: per byte DI3..DI0 the lowest and highest value it allows.
+struct TPatternSpec {
+  unsigned Low[4] = {0, 0, 0, 0};
+  unsigned High[4] = {0, 0, 0, 0};
+  bool Exact() const { return Low[0] == High[0] && Low[1] == High[1] && Low[2] == High[2] && Low[3] == High[3]; }
+  bool Matches(uint32_t code) const {
+    for (int b = 0; b < 4; ++b) {
+      const unsigned v = code >> (8 * (3 - b)) & 0xFF;
+      if (v < Low[b] || v > High[b]) return false;
+    }
+    return true;
+  }
+};
+
+TPatternSpec ParsePattern(const std::string& pattern) {
+  TPatternSpec spec;
+  size_t pos = 0;
+  for (int b = 0; b < 4; ++b) {
+    size_t end = std::min(pattern.find(' ', pos), pattern.size());
+    const std::string part = pattern.substr(pos, end - pos);
+    const size_t tilde = part.find('~');
+    if (part == "xx") {
+      spec.High[b] = 0xFF;
+    } else {
+      spec.Low[b] = static_cast<unsigned>(std::stoul(part.substr(0, tilde), nullptr, 16));
+      spec.High[b] = tilde == std::string::npos ? spec.Low[b] : static_cast<unsigned>(std::stoul(part.substr(tilde + 1), nullptr, 16));
+    }
+    pos = end + 1;
+  }
+  return spec;
+}
+
+// The table looked up: exact identifiers in a map, patterns listed under their fixed DI3 DI2
+// (key DI3 DI2), under DI3 alone (key 10000H + DI3) or, with DI3 open too, under 20000H.
+struct TReadingIndex {
+  std::unordered_map<uint32_t, const TReadingFormat*> Exact;
+  std::unordered_map<uint32_t, std::vector<std::pair<TPatternSpec, const TReadingFormat*>>> Patterns;
+};
+
+const TReadingIndex& Index() {
+  static const TReadingIndex index = [] {
+    TReadingIndex built;
+    for (const TReadingFormat& row : ReadingFormats()) {
+      const TPatternSpec spec = ParsePattern(row.Pattern);
+      if (spec.Exact()) {
+        built.Exact.emplace(spec.Low[0] << 24 | spec.Low[1] << 16 | spec.Low[2] << 8 | spec.Low[3], &row);
+        continue;
+      }
+      const bool di3 = spec.Low[0] == spec.High[0], di2 = spec.Low[1] == spec.High[1];
+      const uint32_t key = di3 && di2 ? (spec.Low[0] << 8 | spec.Low[1]) : di3 ? (0x10000u | spec.Low[0]) : 0x20000u;
+      built.Patterns[key].emplace_back(spec, &row);
+    }
+    return built;
+  }();
+  return index;
+}
+
+// The decimal numbers of a name with their places: "(上1结算日)正向有功费率1电能" gives 1 at 3, 1 at ...
+std::vector<std::pair<int, int>> Numbers(const std::string& text) {
+  std::vector<std::pair<int, int>> numbers;
+  for (size_t i = 0; i < text.size();) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    numbers.emplace_back(static_cast<int>(i), std::stoi(text.substr(i, end - i)));
+    i = end;
+  }
+  return numbers;
+}
 
 // ---- From bytes to text --------------------------------------------------------------------
 
@@ -332,6 +401,16 @@ std::string FieldText(const TField& f, const uint8_t* wire) {
     case fkDateTime: {
       std::vector<int> p = BcdParts(wire, 5);
       return DateText(p[0], p[1], p[2]) + " " + ClockText(p[3], p[4]);
+    }
+    case fkDateTimeSec: {
+      std::vector<int> p = BcdParts(wire, 6);
+      if (p[5] > 59) throw TReadError{Two(p[5]) + "不是有效秒数"};
+      return DateText(p[0], p[1], p[2]) + " " + ClockText(p[3], p[4]) + ":" + Two(p[5]);
+    }
+    case fkHoliday: {
+      std::vector<int> p = BcdParts(wire, 4);
+      if (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0) return kUnused;
+      return DateText(p[0], p[1], p[2]) + " #" + std::to_string(p[3]);
     }
     case fkMonthDayTime: {
       std::vector<int> p = BcdParts(wire, 4);
@@ -465,6 +544,35 @@ std::string LoadBlocksText(const std::vector<uint8_t>& d) {
     pos = end + 3;
   }
   return text;
+}
+
+// A record field by field: "发生时刻 2026-12-09 10:15:00; 操作者代码 12345678; ...". A field that
+// does not read says so in its place; the others still read. False when one did not.
+bool RecordText(const std::vector<TField>& fields, const std::string& names, const uint8_t* wire,
+                std::string& text) {
+  std::vector<std::string> labels;
+  for (size_t pos = 0; pos <= names.size();) {
+    const size_t bar = std::min(names.find('|', pos), names.size());
+    labels.push_back(names.substr(pos, bar - pos));
+    pos = bar + 1;
+  }
+  bool ok = true;
+  for (size_t i = 0; i < fields.size();) {
+    const int group = fields[i].Group;
+    std::string value;
+    try {
+      const uint8_t* at = wire;
+      for (size_t k = i; k < fields.size() && fields[k].Group == group; at += fields[k++].Bytes)
+        value += (value.empty() ? "" : ", ") + FieldText(fields[k], at);
+    } catch (const TReadError& e) {
+      value = "无法解析：" + e.Why;
+      ok = false;
+    }
+    const std::string label = group < static_cast<int>(labels.size()) ? labels[static_cast<size_t>(group)] : "";
+    text += (text.empty() ? "" : "; ") + label + " " + value;
+    for (; i < fields.size() && fields[i].Group == group; ++i) wire += fields[i].Bytes;
+  }
+  return ok;
 }
 
 TReading Failed(const std::string& text) {
@@ -649,19 +757,74 @@ bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& ou
       }
       return true;
     }
-    case fkLoadBlock: return fail("load records are made by the meter and cannot be given");
+    case fkLoadBlock:
+    case fkDateTimeSec:
+    case fkHoliday: return fail("records are made by the meter and cannot be given");
   }
   return fail(bad);
 }
 
 }  // namespace
 
-const std::vector<TReadingFormat>& ReadingFormats() { return kFormats; }
+const std::vector<TReadingFormat>& ReadingFormats() {
+  static const std::vector<TReadingFormat> rows = [] {
+    std::vector<TReadingFormat> all = AppendixRows();
+    all.insert(all.end(), kFormats.begin(), kFormats.end());
+    return all;
+  }();
+  return rows;
+}
 
 const TReadingFormat* FindReadingFormat(const std::string& di) {
-  for (const TReadingFormat& row : kFormats)
-    if (MatchesPattern(row.Pattern, di)) return &row;
+  uint32_t code = 0;
+  if (!ParseIdentifier(di, code)) return nullptr;
+  const TReadingIndex& index = Index();
+  if (auto exact = index.Exact.find(code); exact != index.Exact.end()) return exact->second;
+  for (uint32_t key : {code >> 16, (code >> 24) | 0x10000u, 0x20000u}) {
+    auto rows = index.Patterns.find(key);
+    if (rows == index.Patterns.end()) continue;
+    for (const auto& [spec, row] : rows->second)
+      if (spec.Matches(code)) return row;
+  }
   return nullptr;
+}
+
+std::vector<std::string> RowIdentifiers(const TReadingFormat& row) {
+  std::vector<std::string> members;
+  const TPatternSpec spec = ParsePattern(row.Pattern);
+  std::vector<uint32_t> codes = {0};
+  for (int b = 0; b < 4; ++b) {
+    std::vector<uint32_t> next;
+    for (uint32_t c : codes)
+      for (unsigned v = spec.Low[b]; v <= spec.High[b]; ++v) next.push_back(c << 8 | v);
+    codes.swap(next);
+  }
+  for (uint32_t c : codes) members.push_back(CodeText(c));
+  return members;
+}
+
+std::string RowMemberName(const TReadingFormat& row, const std::string& di) {
+  const std::string name = row.Name;
+  const size_t ellipsis = name.find(kEllipsis);
+  uint32_t code = 0;
+  if (ellipsis == std::string::npos || !ParseIdentifier(di, code)) return name;
+  const std::vector<std::pair<int, int>> first = Numbers(name.substr(0, ellipsis));
+  const std::vector<std::pair<int, int>> last = Numbers(name.substr(ellipsis + kEllipsis.size()));
+  const TPatternSpec spec = ParsePattern(row.Pattern);
+  std::string member = name.substr(0, ellipsis);
+  // Each number that runs from a range's first to its last member is that byte's value.
+  for (size_t n = first.size(); n-- > 0;) {
+    if (n >= last.size()) continue;
+    for (int b = 0; b < 4; ++b) {
+      if (spec.Low[b] == spec.High[b] || static_cast<int>(spec.Low[b]) != first[n].second ||
+          static_cast<int>(spec.High[b]) != last[n].second)
+        continue;
+      const unsigned value = code >> (8 * (3 - b)) & 0xFF;
+      member.replace(static_cast<size_t>(first[n].first), std::to_string(first[n].second).size(), std::to_string(value));
+      break;
+    }
+  }
+  return member;
 }
 
 std::string IdentifierName(const std::string& di) {
@@ -674,19 +837,24 @@ std::string IdentifierName(const std::string& di) {
     }
   }
   const TReadingFormat* row = FindReadingFormat(code);
-  return row ? row->Name : "";
+  return row ? RowMemberName(*row, code) : "";
 }
 
 TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) {
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) return Failed("无法解析：标识" + Upper(di) + "没有已知的数据格式");
   const std::vector<TField> fields = ParseLayout(row->Layout);
-  const std::string as = "无法按" + Notation(fields) + "解析";
+  const std::string as = "无法按" + (*row->Fields ? "记录格式" : Notation(fields)) + "解析";
   TReading reading;
   reading.Unit = FirstUnit(fields);
   try {
     if (fields.size() == 1 && fields[0].Kind == fkLoadBlock) {
       reading.Text = LoadBlocksText(data);
+    } else if (*row->Fields) {
+      const size_t size = static_cast<size_t>(EntrySize(fields));
+      if (data.size() != size)
+        return Failed(as + "：数据为" + std::to_string(data.size()) + "字节，应为" + std::to_string(size) + "字节");
+      if (!RecordText(fields, row->Fields, data.data(), reading.Text)) return Failed(reading.Text);
     } else {
       const size_t size = static_cast<size_t>(EntrySize(fields));
       std::vector<std::string> labels;
@@ -741,6 +909,10 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) {
     error = "no layout known for identifier " + Upper(di);
+    return false;
+  }
+  if (*row->Fields) {
+    error = "records are made by the meter and cannot be given";
     return false;
   }
   const std::vector<TField> fields = ParseLayout(row->Layout);

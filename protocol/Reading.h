@@ -33,18 +33,35 @@
 
 #include "protocol/Types.h"
 
+//
+// Records (event records and the like) name their fields: Fields holds one name per field of the
+// layout, separated by "|". A field of a record may be made of several parts joined by "+"
+// ("XX.XXXX[kW]+YYMMDDhhmm": a demand and its time) and may repeat ("hhmmNN×14"); a record is
+// shown field by field ("发生时刻 2026-12-09 10:15:00; 操作者代码 12345678; ..."). Further kinds
+// used by records: YYMMDDhhmmss (date and time to the second), YYMMDDNN (a holiday: from that
+// date use day table NN).
 struct TReadingFormat {
-  const char* Pattern;  // 8 hex digits DI3..DI0; "x" stands for any digit
+  // DI3 DI2 DI1 DI0 as the standard's tables write them: each a byte in hex, "a~b" a range
+  // ("01~3F" tariffs 1 to 63, "01~0C" settlement periods 1 to 12), "xx" any byte.
+  const char* Pattern;
   const char* Layout;   // one entry, see above
   const char* Entries;  // see above
-  const char* Name;     // name used when the catalogue does not list the identifier
+  const char* Name;     // the standard's name; a pattern's names its first and last member "…"
   const char* Note;     // what to know when checking the row against the standard
+  const char* Access = "";  // 只读, 读写, 只写
+  const char* Fields = "";  // names of a record's fields, see above
 };
 
-// The table, most specific rows first: the first row whose pattern matches decides.
+// The table: the rows of Appendix A, then the parameters and load records. An identifier's own
+// row goes before the patterns it falls in (04010000 before 040100xx).
 const std::vector<TReadingFormat>& ReadingFormats();
-// The row for `di` (8 hex digits, DI3 first, either case), or nullptr.
+// The row for `di` (8 hex digits, DI3 first, either case), or nullptr. Not a scan of the table:
+// exact identifiers are looked up directly, patterns among the rows of the same DI3 DI2.
 const TReadingFormat* FindReadingFormat(const std::string& di);
+// The identifiers a row stands for, DI3 first ("00010100", ...), in ascending order.
+std::vector<std::string> RowIdentifiers(const TReadingFormat& row);
+// The name of one member of a row: "(上3结算日)正向有功费率2电能" for 00010203.
+std::string RowMemberName(const TReadingFormat& row, const std::string& di);
 
 // The identifier's name: the catalogue's when it lists the identifier, else the table row's,
 // else empty.

@@ -207,3 +207,74 @@ TEST(Reading, AReadingTypedInItsOwnFormGivesItsBytes) {
     EXPECT_FALSE(error.empty());
   }
 }
+
+// Appendix A tables A.1 to A.3 and the event counters of A.4: units, sign rules (the most
+// significant bit is a sign only for combined energies, currents, powers, power factors and the
+// temperature) and the patterns of tariff 00..3F, settlement 00..0C, phase and harmonic order.
+TEST(Reading, AppendixIdentifiersReadWithTheirUnitsAndSigns) {
+  const TBytes time = {0x15, 0x10, 0x09, 0x12, 0x26};  // 2026-12-09 10:15
+  const TCase cases[] = {
+      {"00000000", {0x67, 0x45, 0x23, 0x81}, "-12345.67 kWh"},   // combined active: signed
+      {"00010000", {0x67, 0x45, 0x23, 0x81}, "812345.67 kWh"},   // forward active: never negative
+      {"00030000", {0x00, 0x10, 0x00, 0x80}, "-10.00 kvarh"},    // combined reactive 1: signed
+      {"00050000", {0x00, 0x10, 0x00, 0x80}, "800010.00 kvarh"}, // quadrant I: unsigned
+      {"00090000", {0x01, 0x00, 0x00, 0x00}, "0.01 kVAh"},
+      {"00150000", {0x00, 0x00, 0x01, 0x00}, "100.00 kWh"},      // phase A forward active
+      {"00013F0C", {0x12, 0x00, 0x00, 0x00}, "0.12 kWh"},        // tariff 63, 12th settlement
+      {"01030000", Join({{0x00, 0x50, 0x81}, time}), "-1.5000 kvar, 2026-12-09 10:15"},
+      {"01050000", Join({{0x00, 0x50, 0x81}, time}), "81.5000 kvar, 2026-12-09 10:15"},
+      {"01090000", Join({{0x00, 0x00, 0x02}, time}), "2.0000 kVA, 2026-12-09 10:15"},
+      {"02070100", {0x05, 0x12}, "120.5 °"},
+      {"02080100", {0x34, 0x02}, "2.34 %"},
+      {"020A0102", {0x50, 0x01}, "1.50 %"},
+      {"020B0315", {0x01, 0x00}, "0.01 %"},                      // harmonic 21
+      {"02800003", {0x00, 0x00, 0x81}, "81.0000 kW"},            // one-minute average: unsigned
+      {"02800004", {0x00, 0x00, 0x81}, "-1.0000 kW"},            // current demand: signed
+      {"02800009", {0x60, 0x03}, "3.60 V"},
+      {"03050000", {0x12, 0x00, 0x00, 0x34, 0x12, 0x00}, "12, 1234 min"},
+      {"03110000", {0x05, 0x00, 0x00}, "5"},
+      {"03300000", {0x07, 0x00, 0x00}, "7"},
+      {"03120000", {1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0, 5, 0, 0, 6, 0, 0}, "1; 2; 3; 4; 5; 6"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.DI);
+    TReading r = FormatReading(c.DI, c.Data);
+    EXPECT_TRUE(r.Ok);
+    EXPECT_EQ(r.Text, c.Reading);
+  }
+  const std::pair<const char*, int> lengths[] = {
+      {"03050000", 6}, {"03110000", 3}, {"03300000", 3}, {"03010000", 18}, {"03120000", 18},
+      {"03300001", 50}, {"03300801", 1026}, {"03010101", 131}, {"030B0101", 115}, {"00000000", 4},
+      {"02800004", 3}, {"020A01FF", 42}, {"0000FF00", 0}};
+  for (const auto& [di, length] : lengths) EXPECT_EQ(ReadingLength(di), length) << di;
+}
+
+// Past the last tariff (3F), settlement period (0C), harmonic (21 = 15H) or record (10 = 0AH)
+// an identifier has no layout.
+TEST(Reading, PatternsEndWhereTheStandardsRangesEnd) {
+  for (const char* di : {"00014000", "0001000D", "020A0116", "0311000B", "00FF0000", "0207FF01"})
+    EXPECT_EQ(FindReadingFormat(di), nullptr) << di;
+  for (const char* di : {"00013F00", "0001000C", "020A0115", "0311000A", "0207FF00"})
+    EXPECT_NE(FindReadingFormat(di), nullptr) << di;
+  EXPECT_EQ(IdentifierName("00013F0C"), "(上12结算日)正向有功费率63电能");
+  EXPECT_EQ(IdentifierName("020A0102"), "A相电压2次谐波含量");
+  EXPECT_EQ(IdentifierName("03300103"), "(上3次)电表清零记录");
+  EXPECT_EQ(IdentifierName("02800009"), "停电抄表电池电压(外部)");
+}
+
+// A record reads field by field; a field with invalid BCD says so and the others still read.
+TEST(Reading, EventRecordsReadFieldByField) {
+  const TBytes at = {0x00, 0x15, 0x10, 0x09, 0x12, 0x26};  // 2026-12-09 10:15:00
+  TBytes programming = Join({at, {0x78, 0x56, 0x34, 0x12}, {0x01, 0x01, 0x00, 0x04}, TBytes(36, 0xFF)});
+  std::string ids = "04000101";
+  for (int i = 0; i < 9; ++i) ids += ", FFFFFFFF";
+  TReading r = FormatReading("03300001", programming);
+  EXPECT_TRUE(r.Ok);
+  EXPECT_EQ(r.Text, "发生时刻 2026-12-09 10:15:00; 操作者代码 12345678; 编程的前10个数据标识码(不足补FFFFFFFFH) " + ids);
+  r = FormatReading("03110001", Join({at, {0x00, 0x5A, 0x10, 0x09, 0x12, 0x26}}));
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.Text, "发生时刻 2026-12-09 10:15:00; 结束时刻 无法解析：字节5A不是BCD码");
+  EXPECT_EQ(FormatReading("03110001", at).Text, "无法按记录格式解析：数据为6字节，应为12字节");
+  EXPECT_EQ(FormatReading("03050000", TBytes(18, 0)).Text,
+            "无法按XXXXXX XXXXXX min解析：数据为18字节，应为6字节");
+}
