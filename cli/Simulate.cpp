@@ -14,6 +14,7 @@
 
 #include "cli/Command.h"
 #include "cli/MeterValues.h"
+#include "cli/TcpBridge.h"
 #include "comm/PortList.h"
 #include "sim/VirtualMeter.h"
 
@@ -48,6 +49,8 @@ const char kHelp[] =
     "                    (a meter one behind: each reply is preceded by the reply to the\n"
     "                    previous request, which so arrives after the next request)\n"
     "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
+    "  --listen tcp://ADDR:PORT  also serve the meter on this TCP address, as a serial server\n"
+    "                    in raw mode does (one client at a time)\n"
     "  --verbose         print one line per request and per reply\n"
     "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
     "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
@@ -98,7 +101,7 @@ int RunSimulate(const std::vector<std::string>& args) {
   TCliArgs parsed;
   std::string error;
   if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values",
-                     "--reply-from"},
+                     "--reply-from", "--listen"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
   if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
@@ -174,6 +177,11 @@ int RunSimulate(const std::vector<std::string>& args) {
     });
   }
   if (!meter.Start(error)) return Fail(ceFailed, error);
+  TTcpBridge bridge;
+  if (parsed.Has("--listen")) {
+    if (!bridge.Start(parsed.Get("--listen"), meter.PortPath(), error)) return Fail(ceBadInput, error);
+    std::printf("Listening: %s\n", parsed.Get("--listen").c_str());
+  }
   std::printf("Virtual meter %s on %s\nLink: %s\nPress Ctrl+C to stop.\n", options.Address.c_str(),
               meter.PortPath().c_str(), options.LinkPath.c_str());
   std::fflush(stdout);
@@ -181,6 +189,7 @@ int RunSimulate(const std::vector<std::string>& args) {
   int signal = 0;
   while (sigwait(&stopSignals, &signal) != 0) {
   }
+  bridge.Stop();
   meter.Stop();
   std::printf("Stopped (%s), %d replies sent.\n", strsignal(signal), meter.RepliesSent());
   std::fflush(stdout);

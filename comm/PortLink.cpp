@@ -41,6 +41,7 @@ TOpenResult TPortLink::Open(const std::string& port, const std::string& settings
     TOpenResult result;
     result.Refusal = TOpenRefusal::Unavailable;
     result.Message = error;
+    result.Detail = error;
     return result;
   }
   TOpenResult result = next->Open(port, settings, inputMode);

@@ -41,6 +41,7 @@ TOpenResult Refused(std::string message) {
   TOpenResult result;
   result.Refusal = TOpenRefusal::Unavailable;
   result.Message = std::move(message);
+  result.Detail = result.Message;  // the window's own line for a refused port, then this reason
   return result;
 }
 

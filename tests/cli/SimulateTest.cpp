@@ -1,6 +1,9 @@
 // `dlt645 simulate` as a user runs it: it prints where the meter is, keeps its link while it
 // runs, answers on it, and ends cleanly on SIGINT or SIGTERM.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -156,6 +159,37 @@ TEST_F(SimulateTest, KeepsItsLinkWhileRunningAndEndsCleanlyOnSigint) {
   EXPECT_EQ(sim.Stop(SIGINT), 0) << sim.Text;
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   EXPECT_NE(sim.Text.find("Stopped"), std::string::npos);
+}
+
+// A port on 127.0.0.1 that nobody listens on right now (the system chose it).
+int FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+// The meter behind a serial server: `send` and `poll` read it through tcp://.
+TEST_F(SimulateTest, ListensOnTcpAndIsReadThroughTcpLinks) {
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  TBackground sim({DLT645_BIN, "simulate", "--listen", name}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  EXPECT_EQ(sim.Field("Listening: "), name);
+
+  TProcessResult r = RunProcess({DLT645_BIN, "send", "--port", name, "--frame", "68010000000000681104333434 35"}, 10000);
+  EXPECT_NE(r.Out.find("\nReply=68 01 00 00 00 00 00 68 91 06 33 34 34 35 "), std::string::npos) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("\nIdentifier=02010100\n"), std::string::npos) << r.Out;
+  // One connection after the other, as a serial server serves one client at a time.
+  r = RunProcess({DLT645_BIN, "poll", "--port", name, "--address", "1", "--di", "02010100", "--count", "2",
+                  "--interval", "0"}, 10000);
+  EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(sim.Stop(SIGINT), 0) << sim.Text;
+  EXPECT_NE(sim.Text.find("Stopped (Interrupt), 3 replies sent."), std::string::npos) << sim.Text;
 }
 
 TEST_F(SimulateTest, OptionsShapeTheMeterAndSigtermEndsIt) {

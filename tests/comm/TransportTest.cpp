@@ -128,6 +128,7 @@ TEST(TcpTransportTest, RefusedAndUnknownPeersAreNamed) {
     const TOpenResult result = link.Open(c.Name, "9600,N,8,1", 1);
     EXPECT_FALSE(result.Opened()) << c.Name;
     EXPECT_NE(result.Message.find(c.Complaint), std::string::npos) << c.Name << ": " << result.Message;
+    EXPECT_EQ(result.Detail, result.Message);  // the dialog shows it under its own line
     EXPECT_FALSE(link.PortOpen());
   }
 }

@@ -1,0 +1,152 @@
+#include "cli/TcpBridge.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "comm/PortName.h"
+
+namespace {
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// A listening socket on the name's address and port; -1 with a message.
+int ListenOn(const TPortName& name, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.Host.c_str(), std::to_string(name.Port).c_str(), &hints, &found) != 0 || !found) {
+    error = "cannot resolve " + name.Host;
+    return -1;
+  }
+  int fd = -1;
+  for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+    const int one = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (fd >= 0 && (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, 4) != 0)) {
+      error = "cannot listen on " + DescribePortName(name) + ": " + std::strerror(errno);
+      CloseFd(fd);
+    }
+  }
+  freeaddrinfo(found);
+  return fd;
+}
+
+int OpenRaw(const std::string& device, std::string& error) {
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios tio{};
+  if (fd < 0 || tcgetattr(fd, &tio) != 0) {
+    error = "cannot open " + device + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  cfmakeraw(&tio);
+  tcsetattr(fd, TCSANOW, &tio);
+  return fd;
+}
+
+// Moves what is waiting on `from` to `to`; false when `from` has closed or failed.
+bool Forward(int from, int to) {
+  char buf[4096];
+  const ssize_t n = ::read(from, buf, sizeof buf);
+  if (n == 0) return false;
+  if (n < 0) return errno == EAGAIN || errno == EINTR;
+  for (ssize_t done = 0; to >= 0 && done < n;) {
+    const ssize_t w = ::send(to, buf + done, static_cast<size_t>(n - done), MSG_NOSIGNAL);
+    if (w < 0 && errno == ENOTSOCK) {
+      const ssize_t v = ::write(to, buf + done, static_cast<size_t>(n - done));
+      if (v <= 0) break;
+      done += v;
+      continue;
+    }
+    if (w < 0 && errno == EAGAIN) {
+      pollfd p{to, POLLOUT, 0};
+      poll(&p, 1, 100);
+      continue;
+    }
+    if (w <= 0) break;
+    done += w;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct TTcpBridge::TImpl {
+  int Listen = -1;
+  int Device = -1;
+  int Client = -1;
+  int Wake[2] = {-1, -1};
+  std::thread Thread;
+
+  void Run() {
+    for (;;) {
+      pollfd fds[4] = {{Wake[0], POLLIN, 0}, {Listen, POLLIN, 0}, {Device, POLLIN, 0}, {Client, POLLIN, 0}};
+      if (poll(fds, Client >= 0 ? 4 : 3, -1) < 0 && errno != EINTR) return;
+      if (fds[0].revents) return;
+      if (fds[1].revents & POLLIN) Accept();
+      if (fds[2].revents & POLLIN) Forward(Device, Client);  // no client: the bytes are dropped
+      if (Client >= 0 && (fds[3].revents & (POLLIN | POLLHUP | POLLERR)) && !Forward(Client, Device))
+        CloseFd(Client);
+    }
+  }
+
+  void Accept() {
+    int fd = accept4(Listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    if (Client >= 0) {
+      CloseFd(fd);  // one client at a time, as a serial line has one end
+      return;
+    }
+    Client = fd;
+  }
+};
+
+TTcpBridge::TTcpBridge() : Impl(std::make_unique<TImpl>()) {}
+
+TTcpBridge::~TTcpBridge() { Stop(); }
+
+bool TTcpBridge::Start(const std::string& listen, const std::string& device, std::string& error) {
+  TPortName name;
+  if (!ParsePortName(listen, name, error)) return false;
+  if (name.Kind != TPortKind::Tcp) {
+    error = "--listen needs tcp://ADDRESS:PORT";
+    return false;
+  }
+  TImpl& I = *Impl;
+  I.Listen = ListenOn(name, error);
+  if (I.Listen < 0) return false;
+  I.Device = OpenRaw(device, error);
+  if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Stop();
+    return false;
+  }
+  I.Thread = std::thread([&I] { I.Run(); });
+  return true;
+}
+
+void TTcpBridge::Stop() {
+  TImpl& I = *Impl;
+  if (I.Wake[1] >= 0) {
+    const char one = 1;
+    (void)!::write(I.Wake[1], &one, 1);
+  }
+  if (I.Thread.joinable()) I.Thread.join();
+  CloseFd(I.Client);
+  CloseFd(I.Device);
+  CloseFd(I.Listen);
+  CloseFd(I.Wake[0]);
+  CloseFd(I.Wake[1]);
+}
