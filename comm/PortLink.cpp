@@ -19,8 +19,8 @@ std::unique_ptr<TTransport> TPortLink::ForName(const std::string& port, std::str
   switch (name.Kind) {
     case TPortKind::Device: return std::make_unique<TSerialPort>();
     case TPortKind::Tcp: return std::make_unique<TTcpTransport>();
-    case TPortKind::Rfc2217:
-    case TPortKind::TcpListen: break;
+    case TPortKind::TcpListen: return std::make_unique<TTcpListenTransport>();
+    case TPortKind::Rfc2217: break;
   }
   const std::string shown = DescribePortName(name);
   error = "端口名“" + port + "”：暂不支持" + shown.substr(0, shown.find("://") + 3) + "连接！";

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "comm/PortName.h"
+#include "protocol/LogSink.h"
 
 namespace {
 
@@ -307,7 +308,7 @@ int TTcpTransport::WaitReadable(int timeoutMs, std::string& error) {
   if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
     // Bytes that came before a close are handed over first; a readable socket without bytes
     // means the peer has gone.
-    const int n = InBufferCount(error);
+    const int n = TTcpTransport::InBufferCount(error);  // not the listener's: its lock comes first
     return n > 0 ? 1 : n < 0 ? -1 : 0;
   }
   return 0;
@@ -325,4 +326,180 @@ void TTcpTransport::DrainWake() {
   uint8_t scratch[64];
   while (read(WakeFd[0], scratch, sizeof scratch) > 0) {
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listening for a device that dials in
+
+TTcpListenTransport::~TTcpListenTransport() {
+  std::string ignored;
+  Close(ignored);
+}
+
+TOpenResult TTcpListenTransport::Open(const std::string& port, const std::string& settings, int inputMode) {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  if (Listen >= 0) return Refused("端口" + ListenName + "已经打开！");
+  TPortName name;
+  std::string error;
+  if (!ParsePortName(port, name, error)) return Refused(error);
+  if (name.Kind != TPortKind::TcpListen) return Refused("端口名“" + port + "”不是tcp-listen://地址！");
+  const std::string shown = DescribePortName(name);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.Host.c_str(), std::to_string(name.Port).c_str(), &hints, &found) != 0 || !found)
+    return Refused("无法在" + shown + "监听：找不到地址“" + name.Host + "”！");
+  int fd = -1, err = 0;
+  for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    const int one = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (fd >= 0 && (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, 4) != 0)) {
+      err = errno;
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(found);
+  if (fd < 0) {
+    if (err == EADDRINUSE) return Refused("无法在" + shown + "监听：该端口已被占用！");
+    if (err == EADDRNOTAVAIL) return Refused("无法在" + shown + "监听：本机没有地址" + name.Host + "！");
+    return Refused("无法在" + shown + "监听：" + NetErrorText(err) + "！");
+  }
+  Listen = fd;
+  Connected = false;
+  ListenName = shown;
+  ListenSettings = settings;
+  ListenMode = inputMode;
+  return {};
+}
+
+bool TTcpListenTransport::Accept() {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  if (Listen < 0) return false;
+  for (;;) {
+    const int fd = accept4(Listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) break;
+    if (!Connected) {
+      Adopt(fd, ListenName, ListenSettings, ListenMode);
+      Connected = true;
+      LogEntry(ltNormal, "TTcpListenTransport.Accept", "设备已连入" + ListenName + "：" + TTcpTransport::Describe());
+      continue;
+    }
+    // A second device on the same link: refused, the first keeps the link.
+    const std::string peer = PeerText(fd);
+    close(fd);
+    LogEntry(ltError, "TTcpListenTransport.Accept",
+             "拒绝连接：" + ListenName + "已有设备连入，" + (peer.empty() ? "另一设备" : peer) + "的连接已关闭");
+  }
+  return Connected;
+}
+
+int TTcpListenTransport::NotConnected(std::string& error) const {
+  error = "尚无设备连入" + ListenName + "！";
+  return -1;
+}
+
+int TTcpListenTransport::Close(std::string& error) {
+  TTcpTransport::Close(error);
+  std::unique_lock<std::mutex> lock(ListenLock);
+  // A wait for a device polls Listen without the lock: end it before the socket goes away.
+  while (ListenWaiters > 0) {
+    Interrupt();
+    ListenDone.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  if (Listen >= 0) close(Listen);
+  Listen = -1;
+  Connected = false;
+  return 0;
+}
+
+bool TTcpListenTransport::PortOpen() const {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  return Listen >= 0;
+}
+
+std::string TTcpListenTransport::PortName() const {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  return ListenName;
+}
+
+std::string TTcpListenTransport::Settings() const {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  return ListenSettings;
+}
+
+int TTcpListenTransport::ListeningPort() const {
+  std::lock_guard<std::mutex> guard(ListenLock);
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (Listen < 0 || getsockname(Listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+std::string TTcpListenTransport::Describe() const {
+  {
+    std::lock_guard<std::mutex> guard(ListenLock);
+    if (!Connected) return ListenName;
+  }
+  return TTcpTransport::Describe();
+}
+
+int TTcpListenTransport::DiscardInput(std::string& error) {
+  if (Accept()) return TTcpTransport::DiscardInput(error);
+  error.clear();
+  if (PortOpen()) return 0;  // nothing can be waiting before a device dials in
+  error = kPortNotOpen;
+  return 1;
+}
+
+int TTcpListenTransport::Write(const uint8_t* buf, int count, std::string& error) {
+  if (Accept()) return TTcpTransport::Write(buf, count, error);
+  if (PortOpen()) NotConnected(error);
+  else error = kPortNotOpen;
+  return 1;
+}
+
+int TTcpListenTransport::InBufferCount(std::string& error) {
+  if (Accept()) return TTcpTransport::InBufferCount(error);
+  error.clear();
+  if (PortOpen()) return 0;
+  error = kPortNotOpen;
+  return -1;
+}
+
+int TTcpListenTransport::Read(int count, std::vector<uint8_t>& out, std::string& error) {
+  if (Accept()) return TTcpTransport::Read(count, out, error);
+  error.clear();
+  if (PortOpen()) return 0;
+  error = kPortNotOpen;
+  return -1;
+}
+
+int TTcpListenTransport::WaitReadable(int timeoutMs, std::string& error) {
+  error.clear();
+  if (Accept()) return TTcpTransport::WaitReadable(timeoutMs, error);
+  int listen;
+  {
+    std::lock_guard<std::mutex> guard(ListenLock);
+    listen = Listen;
+    if (listen >= 0) ++ListenWaiters;
+  }
+  if (listen < 0) {
+    error = kPortNotOpen;
+    return -1;
+  }
+  // Nobody has dialed in yet: wait for a connection (or the deadline, or an interrupt).
+  pollfd fds[2] = {{listen, POLLIN, 0}, {WakeFd0(), POLLIN, 0}};
+  const int r = poll(fds, WakeFd0() >= 0 ? 2 : 1, timeoutMs < 0 ? 0 : timeoutMs);
+  {
+    std::lock_guard<std::mutex> guard(ListenLock);
+    if (--ListenWaiters == 0) ListenDone.notify_all();
+  }
+  if (r > 0 && (fds[1].revents & POLLIN)) DrainWakePipe();
+  if (r > 0 && (fds[0].revents & POLLIN)) Accept();
+  return 0;
 }

@@ -40,6 +40,9 @@ class TTcpTransport : public TTransport {
  protected:
   // Takes over a connected socket (the listening transport hands over the device that dialed in).
   void Adopt(int fd, const std::string& name, const std::string& settings, int inputMode);
+  // Ends a wait of a transport that waits on a socket of its own (the listening one).
+  int WakeFd0() const { return WakeFd[0]; }
+  void DrainWakePipe() { DrainWake(); }
 
  private:
   int Fail(const std::string& what, int err, std::string& error) const;
@@ -56,4 +59,45 @@ class TTcpTransport : public TTransport {
   std::string Peer;
   std::string SettingsText;
   mutable std::atomic<bool> LostFlag{false};
+};
+
+// Waits for a device that dials in (tcp-listen://ADDR:PORT, a DTU in the field connecting to the
+// workstation). Open listens and returns at once; the first connection becomes the link, later
+// ones are closed at once with a log entry. Until a device has dialed in, writing fails with a
+// message saying so and waits end at their deadline (or on a connection, or on Interrupt()).
+class TTcpListenTransport : public TTcpTransport {
+ public:
+  TTcpListenTransport() = default;
+  ~TTcpListenTransport() override;
+  using TTransport::Open;
+  using TTransport::WaitReadable;
+
+  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override;
+  int Close(std::string& error) override;
+  bool PortOpen() const override;
+  std::string PortName() const override;
+  std::string Settings() const override;
+  int DiscardInput(std::string& error) override;
+  int Write(const uint8_t* buf, int count, std::string& error) override;
+  int InBufferCount(std::string& error) override;
+  int Read(int count, std::vector<uint8_t>& out, std::string& error) override;
+  int WaitReadable(int timeoutMs, std::string& error) override;
+  std::string Describe() const override;
+  // The local port listened on (the one asked for, or the system's choice for port 0 in tests).
+  int ListeningPort() const;
+
+ private:
+  // Accepts what is waiting: the first connection is adopted, any later one refused. True once
+  // a device is connected.
+  bool Accept();
+  int NotConnected(std::string& error) const;
+
+  mutable std::mutex ListenLock;
+  std::condition_variable ListenDone;
+  int ListenWaiters = 0;  // threads waiting in WaitReadable for a device to dial in
+  int Listen = -1;
+  bool Connected = false;
+  std::string ListenName;
+  std::string ListenSettings;
+  int ListenMode = 1;
 };

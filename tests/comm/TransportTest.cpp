@@ -8,6 +8,8 @@
 
 #include "comm/PortLink.h"
 #include "comm/PortName.h"
+#include "comm/TcpTransport.h"
+#include "protocol/LogSink.h"
 
 namespace {
 
@@ -130,6 +132,82 @@ TEST(TcpTransportTest, RefusedAndUnknownPeersAreNamed) {
     EXPECT_NE(result.Message.find(c.Complaint), std::string::npos) << c.Name << ": " << result.Message;
     EXPECT_EQ(result.Detail, result.Message);  // the dialog shows it under its own line
     EXPECT_FALSE(link.PortOpen());
+  }
+}
+
+// Connects to 127.0.0.1:port; the socket or -1.
+int Dial(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+struct TLines : TLogSink {
+  std::vector<std::string> Lines;
+  TLines() { SetLogSink(this); }
+  ~TLines() override { SetLogSink(nullptr); }
+  void WriteLog(int, const std::string&, const std::string& text) override { Lines.push_back(text); }
+  int LogTypes() const override { return 31; }
+};
+
+TEST(TcpListenTransportTest, TheFirstDeviceThatDialsInIsTheLinkAndLaterOnesAreRefused) {
+  int port = 0;
+  {
+    TListener probe;
+    port = probe.Port;
+  }
+  const std::string name = "tcp-listen://127.0.0.1:" + std::to_string(port);
+  TLines log;
+  TPortLink link;
+  ASSERT_TRUE(link.Open(name, "9600,E,8,1", 1).Opened());
+  EXPECT_TRUE(link.PortOpen());
+  std::string error;
+  const uint8_t request[] = {0x68, 0x16};
+  EXPECT_NE(link.Write(request, 2, error), 0);
+  EXPECT_EQ(error, "尚无设备连入" + name + "！");
+
+  const int first = Dial(port);
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(link.Write(request, 2, error), 0) << error;
+  uint8_t seen[2] = {};
+  EXPECT_EQ(recv(first, seen, 2, MSG_WAITALL), 2);
+  EXPECT_EQ(seen[0], 0x68);
+
+  const int second = Dial(port);
+  ASSERT_GE(second, 0);
+  const uint8_t reply[] = {0x68, 0x91, 0x16};
+  ASSERT_EQ(send(first, reply, 3, 0), 3);
+  std::vector<uint8_t> got;
+  while (got.size() < 3 && link.WaitReadable(2000, error) >= 0) link.Read(link.InBufferCount(error), got, error);
+  EXPECT_EQ(got, std::vector<uint8_t>(reply, reply + 3));  // still the first device's link
+  uint8_t byte;
+  EXPECT_EQ(recv(second, &byte, 1, 0), 0);  // the second device was turned away
+  bool refusalLogged = false;
+  for (const std::string& line : log.Lines) refusalLogged |= line.rfind("拒绝连接：" + name, 0) == 0;
+  EXPECT_TRUE(refusalLogged);
+  close(first);
+  close(second);
+}
+
+TEST(TcpListenTransportTest, AListeningAddressThatIsTakenOrForeignIsNamed) {
+  TListener taken;
+  struct TCase {
+    std::string Name;
+    const char* Complaint;
+  } cases[] = {
+      {"tcp-listen://127.0.0.1:" + std::to_string(taken.Port), "该端口已被占用"},
+      {"tcp-listen://192.0.2.1:4001", "本机没有地址192.0.2.1"},
+  };
+  for (const TCase& c : cases) {
+    TPortLink link;
+    const TOpenResult result = link.Open(c.Name, "9600,N,8,1", 1);
+    EXPECT_FALSE(result.Opened()) << c.Name;
+    EXPECT_NE(result.Message.find(c.Complaint), std::string::npos) << result.Message;
   }
 }
 
