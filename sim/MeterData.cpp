@@ -41,6 +41,28 @@ std::string DIText(uint32_t di) {
   return text;
 }
 
+// Whether the meter answers `di` of a row of the reading table beyond the catalogue: energy,
+// demand, variables and event counters (not yet the records), for its four tariffs.
+bool AnswersFromTable(const TReadingFormat& row, const std::string& di) {
+  if (*row.Fields || di[0] != '0' || di[1] > '3') return false;
+  const bool tariffs = di[0] == '0' && di[1] <= '1';  // energy and demand: DI1 is the tariff
+  return !tariffs || di.compare(4, 2, "FF") == 0 || di.compare(4, 2, "04") <= 0;
+}
+
+void AddTableFacts(std::vector<TCatalogFacts>& facts) {
+  for (const TReadingFormat& row : ReadingFormats()) {
+    for (const std::string& di : RowIdentifiers(row)) {
+      if (!AnswersFromTable(row, di)) continue;
+      TCatalogFacts f;
+      ParseHex32(di, f.DI);
+      f.Len = ReadingLength(di);
+      f.Variable = f.Len == 0;
+      f.Read = true;
+      facts.push_back(f);
+    }
+  }
+}
+
 std::vector<TCatalogFacts> BuildCatalogFacts() {
   std::vector<TCatalogFacts> facts;
   for (uint32_t di : kFurtherVariables) {
@@ -66,8 +88,9 @@ std::vector<TCatalogFacts> BuildCatalogFacts() {
       facts.push_back(f);
     }
   }
-  std::sort(facts.begin(), facts.end(),
-            [](const TCatalogFacts& a, const TCatalogFacts& b) { return a.DI < b.DI; });
+  AddTableFacts(facts);  // after the catalogue's rows: where both know an identifier, the catalogue's
+  std::stable_sort(facts.begin(), facts.end(),
+                   [](const TCatalogFacts& a, const TCatalogFacts& b) { return a.DI < b.DI; });
   facts.erase(std::unique(facts.begin(), facts.end(),
                           [](const TCatalogFacts& a, const TCatalogFacts& b) { return a.DI == b.DI; }),
               facts.end());
@@ -185,13 +208,27 @@ std::vector<uint8_t> VariableValue(const TMeterState& state, uint32_t di, int le
     case 0x02050000: return Measured(Power(t, kind - 2, k), 10000, 3);
     case 0x02060000:
       return Measured(k ? Factor(t, k) : Power(t, 1, 0) / Power(t, 3, 0), 1000, 2);
+    case 0x02070000: return Measured(120.0 * (k - 1) + 14.1, 10, 2);  // phase angles
+    case 0x02080000: return Measured(1.2 + 0.1 * k, 100, 2);          // distortion, %
+    case 0x02090000: return Measured(2.5 + 0.1 * k, 100, 2);
     default: break;
+  }
+  if (kind == 0x0A || kind == 0x0B) {  // harmonic content of order DI0 (FF: orders 1 to 21)
+    std::vector<uint8_t> out;
+    for (int order = 1; order <= 21; ++order)
+      if (Byte(di, 0) == 0xFF || Byte(di, 0) == order) Append(out, Measured(order == 1 ? 99.0 : 3.0 / order, 100, 2));
+    return out;
   }
   switch (di) {
     case 0x02800001: return Measured(0.05 + 0.01 * Drift(t, 3), 1000, 3);  // neutral current
     case 0x02800002: return Measured(50.0 - 0.02 * Drift(t, 5), 100, 2);   // grid frequency
     case 0x02800007: return Measured(25.0 + 0.5 * Drift(t, 60), 10, 2);    // temperature
+    case 0x02800003: return Measured(Power(t, 1, 0), 10000, 3);               // one-minute mean
+    case 0x02800004: return Measured(Power(t, 1, 0), 10000, 3);               // current demands
+    case 0x02800005: return Measured(Power(t, 2, 0), 10000, 3);
+    case 0x02800006: return Measured(Power(t, 3, 0), 10000, 3);
     case 0x02800008: return Measured(3.6, 100, 2);                             // clock battery
+    case 0x02800009: return Measured(3.55, 100, 2);                            // reading battery
     case 0x0280000A: return TMeterData::Bcd(12345 + static_cast<unsigned long long>(t / 60), 4);  // minutes
     default: return std::vector<uint8_t>(static_cast<size_t>(len), 0);
   }

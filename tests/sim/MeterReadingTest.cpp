@@ -45,7 +45,27 @@ TEST(MeterReading, EveryIdentifierAnswersWithAReadableValue) {
     EXPECT_TRUE(ParseReading(di, reading.Text, typed, error)) << reading.Text << ": " << error;
     EXPECT_EQ(typed, data) << reading.Text;
   }
-  EXPECT_EQ(read, 154 + 25);  // the catalogue's readable entries and the further variables
+  EXPECT_GT(read, 154 + 25);  // the catalogue's readable entries, the further variables and more
+}
+
+// Beyond the catalogue the meter answers the energies, demands, variables and event counters of
+// the reading table, for its four tariffs; what it does not hold it answers with 02H.
+TEST(MeterReading, TheTablesIdentifiersAreAnsweredInTheirLengths) {
+  TMeterState state;
+  const std::pair<const char*, size_t> answered[] = {
+      {"00000000", 4}, {"00150000", 4}, {"0000040C", 4}, {"01030000", 8}, {"0109010C", 8}, {"02070100", 2},
+      {"02080100", 2}, {"020A0102", 2}, {"020A01FF", 42}, {"02800009", 2}, {"03050000", 6}, {"03110000", 3},
+      {"03300000", 3}, {"03120000", 18}};
+  for (const auto& [di, length] : answered) {
+    std::vector<uint8_t> data;
+    EXPECT_EQ(TMeterData::ReadValue(state, static_cast<uint32_t>(std::stoul(di, nullptr, 16)), {}, data), 0) << di;
+    EXPECT_EQ(data.size(), length) << di;
+  }
+  EXPECT_EQ(Reading(state, "02070200"), "134.1 °");
+  for (uint32_t di : {0x00010500u, 0x0001000Du, 0x020A0116u, 0x03300001u}) {
+    std::vector<uint8_t> data;
+    EXPECT_EQ(TMeterData::ReadValue(state, di, {}, data), 0x02) << Code(di);
+  }
 }
 
 TEST(MeterReading, ValuesMoveOverTime) {
