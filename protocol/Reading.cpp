@@ -195,6 +195,7 @@ std::string Upper(std::string text) {
 }
 
 std::string Two(int value) {
+  if (value >= 0 && value <= 99) return {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
   char text[16];
   std::snprintf(text, sizeof text, "%02d", value);
   return text;
@@ -259,6 +260,7 @@ TPatternSpec ParsePattern(const std::string& pattern) {
 struct TReadingIndex {
   std::unordered_map<uint32_t, const TReadingFormat*> Exact;
   std::unordered_map<uint32_t, std::vector<std::pair<TPatternSpec, const TReadingFormat*>>> Patterns;
+  std::unordered_map<const TReadingFormat*, std::vector<TField>> Layouts;  // parsed once
 };
 
 const TReadingIndex& Index() {
@@ -266,6 +268,7 @@ const TReadingIndex& Index() {
     TReadingIndex built;
     for (const TReadingFormat& row : ReadingFormats()) {
       const TPatternSpec spec = ParsePattern(row.Pattern);
+      built.Layouts.emplace(&row, ParseLayout(row.Layout));
       if (spec.Exact()) {
         built.Exact.emplace(spec.Low[0] << 24 | spec.Low[1] << 16 | spec.Low[2] << 8 | spec.Low[3], &row);
         continue;
@@ -278,6 +281,8 @@ const TReadingIndex& Index() {
   }();
   return index;
 }
+
+const std::vector<TField>& LayoutOf(const TReadingFormat& row) { return Index().Layouts.at(&row); }
 
 // The decimal numbers of a name with their places: "(上1结算日)正向有功费率1电能" gives 1 at 3, 1 at ...
 std::vector<std::pair<int, int>> Numbers(const std::string& text) {
@@ -331,7 +336,9 @@ int WeekDay(int year, int month, int day) {
 
 std::string DateText(int yy, int mm, int dd) {
   if (!ValidDate(2000 + yy, mm, dd)) throw TReadError{"20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd) + "不是有效日期"};
-  return "20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd);
+  std::string text = "20";
+  text.append(Two(yy)).append("-").append(Two(mm)).append("-").append(Two(dd));
+  return text;
 }
 
 std::string ClockText(int hh, int mm) {
@@ -410,7 +417,7 @@ std::string FieldText(const TField& f, const uint8_t* wire) {
     case fkHoliday: {
       std::vector<int> p = BcdParts(wire, 4);
       if (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0) return kUnused;
-      return DateText(p[0], p[1], p[2]) + " #" + std::to_string(p[3]);
+      return DateText(p[0], p[1], p[2]).append(" #").append(std::to_string(p[3]));
     }
     case fkMonthDayTime: {
       std::vector<int> p = BcdParts(wire, 4);
@@ -563,13 +570,13 @@ bool RecordText(const std::vector<TField>& fields, const std::string& names, con
     try {
       const uint8_t* at = wire;
       for (size_t k = i; k < fields.size() && fields[k].Group == group; at += fields[k++].Bytes)
-        value += (value.empty() ? "" : ", ") + FieldText(fields[k], at);
+        value.append(value.empty() ? "" : ", ").append(FieldText(fields[k], at));
     } catch (const TReadError& e) {
       value = "无法解析：" + e.Why;
       ok = false;
     }
     const std::string label = group < static_cast<int>(labels.size()) ? labels[static_cast<size_t>(group)] : "";
-    text += (text.empty() ? "" : "; ") + label + " " + value;
+    text.append(text.empty() ? "" : "; ").append(label).append(" ").append(value);
     for (; i < fields.size() && fields[i].Group == group; ++i) wire += fields[i].Bytes;
   }
   return ok;
@@ -843,7 +850,7 @@ std::string IdentifierName(const std::string& di) {
 TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) {
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) return Failed("无法解析：标识" + Upper(di) + "没有已知的数据格式");
-  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const std::vector<TField>& fields = LayoutOf(*row);
   const std::string as = "无法按" + (*row->Fields ? "记录格式" : Notation(fields)) + "解析";
   TReading reading;
   reading.Unit = FirstUnit(fields);
@@ -915,7 +922,7 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
     error = "records are made by the meter and cannot be given";
     return false;
   }
-  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const std::vector<TField>& fields = LayoutOf(*row);
   const bool ascii = fields.size() == 1 && fields[0].Kind == fkAscii;
   std::vector<std::string> entries = ascii ? std::vector<std::string>{text} : Split(text, "; ");
   std::vector<std::string> labels;
@@ -947,7 +954,7 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
 int ReadingLength(const std::string& di) {
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) return 0;
-  const std::vector<TField> fields = ParseLayout(row->Layout);
+  const std::vector<TField>& fields = LayoutOf(*row);
   const std::string entries = row->Entries;
   if (entries == "total,T" || (fields.size() == 1 && fields[0].Kind == fkLoadBlock)) return 0;
   const size_t count = EntryCount(entries);
