@@ -41,6 +41,14 @@ const std::string& Folder() {
     if (!made) std::abort();
     return std::string(made);
   }();
+  static const bool cleanUp = [] {
+    std::atexit([] {
+      unlink((Folder() + "/Setup.ini").c_str());
+      rmdir(Folder().c_str());
+    });
+    return true;
+  }();
+  (void)cleanUp;
   return folder;
 }
 
