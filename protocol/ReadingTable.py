@@ -2,7 +2,7 @@
 # Writes ReadingTable.cpp from the Appendix A table of identifiers (a TSV with the columns table,
 # DI3, DI2, DI1, DI0, format, length, unit, access, name, sign; records followed by their field
 # rows "A.x-field"). Names and formats are copied, never retyped.
-#   python3 protocol/ReadingTable.py appendix-a.tsv > protocol/ReadingTable.cpp
+#   python3 protocol/ReadingTable.py protocol/data/appendix-a.tsv > protocol/ReadingTable.cpp
 import re
 import sys
 
