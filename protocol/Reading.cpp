@@ -224,7 +224,7 @@ std::string CodeText(uint32_t code) {
 }
 
 // A row's pattern: per byte DI3..DI0 the lowest and highest value it allows.
-struct TPatternSpec {
+struct TPatternRange {
   unsigned Low[4] = {0, 0, 0, 0};
   unsigned High[4] = {0, 0, 0, 0};
   bool Exact() const { return Low[0] == High[0] && Low[1] == High[1] && Low[2] == High[2] && Low[3] == High[3]; }
@@ -237,29 +237,29 @@ struct TPatternSpec {
   }
 };
 
-TPatternSpec ParsePattern(const std::string& pattern) {
-  TPatternSpec spec;
+TPatternRange ParsePattern(const std::string& pattern) {
+  TPatternRange range;
   size_t pos = 0;
   for (int b = 0; b < 4; ++b) {
     size_t end = std::min(pattern.find(' ', pos), pattern.size());
     const std::string part = pattern.substr(pos, end - pos);
     const size_t tilde = part.find('~');
     if (part == "xx") {
-      spec.High[b] = 0xFF;
+      range.High[b] = 0xFF;
     } else {
-      spec.Low[b] = static_cast<unsigned>(std::stoul(part.substr(0, tilde), nullptr, 16));
-      spec.High[b] = tilde == std::string::npos ? spec.Low[b] : static_cast<unsigned>(std::stoul(part.substr(tilde + 1), nullptr, 16));
+      range.Low[b] = static_cast<unsigned>(std::stoul(part.substr(0, tilde), nullptr, 16));
+      range.High[b] = tilde == std::string::npos ? range.Low[b] : static_cast<unsigned>(std::stoul(part.substr(tilde + 1), nullptr, 16));
     }
     pos = end + 1;
   }
-  return spec;
+  return range;
 }
 
 // The table looked up: exact identifiers in a map, patterns listed under their fixed DI3 DI2
 // (key DI3 DI2), under DI3 alone (key 10000H + DI3) or, with DI3 open too, under 20000H.
 struct TReadingIndex {
   std::unordered_map<uint32_t, const TReadingFormat*> Exact;
-  std::unordered_map<uint32_t, std::vector<std::pair<TPatternSpec, const TReadingFormat*>>> Patterns;
+  std::unordered_map<uint32_t, std::vector<std::pair<TPatternRange, const TReadingFormat*>>> Patterns;
   std::unordered_map<const TReadingFormat*, std::vector<TField>> Layouts;  // parsed once
 };
 
@@ -267,15 +267,15 @@ const TReadingIndex& Index() {
   static const TReadingIndex index = [] {
     TReadingIndex built;
     for (const TReadingFormat& row : ReadingFormats()) {
-      const TPatternSpec spec = ParsePattern(row.Pattern);
+      const TPatternRange range = ParsePattern(row.Pattern);
       built.Layouts.emplace(&row, ParseLayout(row.Layout));
-      if (spec.Exact()) {
-        built.Exact.emplace(spec.Low[0] << 24 | spec.Low[1] << 16 | spec.Low[2] << 8 | spec.Low[3], &row);
+      if (range.Exact()) {
+        built.Exact.emplace(range.Low[0] << 24 | range.Low[1] << 16 | range.Low[2] << 8 | range.Low[3], &row);
         continue;
       }
-      const bool di3 = spec.Low[0] == spec.High[0], di2 = spec.Low[1] == spec.High[1];
-      const uint32_t key = di3 && di2 ? (spec.Low[0] << 8 | spec.Low[1]) : di3 ? (0x10000u | spec.Low[0]) : 0x20000u;
-      built.Patterns[key].emplace_back(spec, &row);
+      const bool di3 = range.Low[0] == range.High[0], di2 = range.Low[1] == range.High[1];
+      const uint32_t key = di3 && di2 ? (range.Low[0] << 8 | range.Low[1]) : di3 ? (0x10000u | range.Low[0]) : 0x20000u;
+      built.Patterns[key].emplace_back(range, &row);
     }
     return built;
   }();
@@ -790,20 +790,20 @@ const TReadingFormat* FindReadingFormat(const std::string& di) {
   for (uint32_t key : {code >> 16, (code >> 24) | 0x10000u, 0x20000u}) {
     auto rows = index.Patterns.find(key);
     if (rows == index.Patterns.end()) continue;
-    for (const auto& [spec, row] : rows->second)
-      if (spec.Matches(code)) return row;
+    for (const auto& [range, row] : rows->second)
+      if (range.Matches(code)) return row;
   }
   return nullptr;
 }
 
 std::vector<std::string> RowIdentifiers(const TReadingFormat& row) {
   std::vector<std::string> members;
-  const TPatternSpec spec = ParsePattern(row.Pattern);
+  const TPatternRange range = ParsePattern(row.Pattern);
   std::vector<uint32_t> codes = {0};
   for (int b = 0; b < 4; ++b) {
     std::vector<uint32_t> next;
     for (uint32_t c : codes)
-      for (unsigned v = spec.Low[b]; v <= spec.High[b]; ++v) next.push_back(c << 8 | v);
+      for (unsigned v = range.Low[b]; v <= range.High[b]; ++v) next.push_back(c << 8 | v);
     codes.swap(next);
   }
   for (uint32_t c : codes) members.push_back(CodeText(c));
@@ -817,14 +817,14 @@ std::string RowMemberName(const TReadingFormat& row, const std::string& di) {
   if (ellipsis == std::string::npos || !ParseIdentifier(di, code)) return name;
   const std::vector<std::pair<int, int>> first = Numbers(name.substr(0, ellipsis));
   const std::vector<std::pair<int, int>> last = Numbers(name.substr(ellipsis + kEllipsis.size()));
-  const TPatternSpec spec = ParsePattern(row.Pattern);
+  const TPatternRange range = ParsePattern(row.Pattern);
   std::string member = name.substr(0, ellipsis);
   // Each number that runs from a range's first to its last member is that byte's value.
   for (size_t n = first.size(); n-- > 0;) {
     if (n >= last.size()) continue;
     for (int b = 0; b < 4; ++b) {
-      if (spec.Low[b] == spec.High[b] || static_cast<int>(spec.Low[b]) != first[n].second ||
-          static_cast<int>(spec.High[b]) != last[n].second)
+      if (range.Low[b] == range.High[b] || static_cast<int>(range.Low[b]) != first[n].second ||
+          static_cast<int>(range.High[b]) != last[n].second)
         continue;
       const unsigned value = code >> (8 * (3 - b)) & 0xFF;
       member.replace(static_cast<size_t>(first[n].first), std::to_string(first[n].second).size(), std::to_string(value));
