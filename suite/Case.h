@@ -1,11 +1,13 @@
 #pragma once
 // The record of one case of a conformance run: what it checks, every frame it exchanged with the
 // meter (with times), every expectation with what was observed, and the verdict. Reports (the
-// console summary, JUnit XML) are views of this record.
+// console summary, JUnit XML, the HTML page) are views of this record.
 #include <string>
 #include <vector>
 
-enum TVerdict { vdPass, vdFail, vdSkipped, vdError };
+// vdStopped: the run was stopped by the user while the case ran; what it recorded is kept, but it
+// proves nothing either way.
+enum TVerdict { vdPass, vdFail, vdSkipped, vdError, vdStopped };
 
 // One frame on the line, as the case saw it.
 struct TFrameRecord {
@@ -32,5 +34,5 @@ struct TCaseRecord {
   double DurationMs = 0;
 };
 
-// The Chinese word for a verdict ("通过", "失败", "跳过", "错误").
+// The Chinese word for a verdict ("通过", "失败", "跳过", "错误", "已停止").
 const char* VerdictText(TVerdict verdict);

@@ -26,6 +26,7 @@ const char* VerdictText(TVerdict verdict) {
     case vdPass: return "通过";
     case vdFail: return "失败";
     case vdSkipped: return "跳过";
+    case vdStopped: return "已停止";
     default: return "错误";
   }
 }

@@ -49,8 +49,9 @@ std::string TestCase(const TCaseRecord& rec) {
     xml += "      <failure message=\"" + XmlEscape(why.substr(0, why.find('\n'))) + "\">" + XmlEscape(why) + "</failure>\n";
   } else if (rec.Verdict == vdError) {
     xml += "      <error message=\"" + XmlEscape(rec.Why) + "\">" + XmlEscape(rec.Why) + "</error>\n";
-  } else if (rec.Verdict == vdSkipped) {
-    xml += "      <skipped message=\"" + XmlEscape(rec.Why) + "\"/>\n";
+  } else if (rec.Verdict == vdSkipped || rec.Verdict == vdStopped) {
+    const std::string why = rec.Verdict == vdStopped ? std::string(VerdictText(vdStopped)) + "：" + rec.Why : rec.Why;
+    xml += "      <skipped message=\"" + XmlEscape(why) + "\"/>\n";
   }
   xml += "      <system-out>" + XmlEscape("条款：" + rec.Clause + "\n" + FramesText(rec)) + "</system-out>\n";
   return xml + "    </testcase>\n";
@@ -64,6 +65,7 @@ TRunCounts CountVerdicts(const std::vector<TCaseRecord>& cases) {
     if (rec.Verdict == vdPass) ++c.Passed;
     else if (rec.Verdict == vdFail) ++c.Failed;
     else if (rec.Verdict == vdSkipped) ++c.Skipped;
+    else if (rec.Verdict == vdStopped) ++c.Stopped;
     else ++c.Errors;
   }
   return c;
@@ -84,7 +86,12 @@ std::string CaseLine(const TCaseRecord& rec) {
 
 std::string SummaryLine(const TRunCounts& c) {
   return "共 " + std::to_string(c.Total) + " 项：通过 " + std::to_string(c.Passed) + "，失败 " + std::to_string(c.Failed) +
-         "，跳过 " + std::to_string(c.Skipped) + "，错误 " + std::to_string(c.Errors);
+         "，跳过 " + std::to_string(c.Skipped) + "，错误 " + std::to_string(c.Errors) +
+         (c.Stopped ? "，已停止 " + std::to_string(c.Stopped) : "");
+}
+
+std::string ProgressLine(int current, int total, const std::string& id) {
+  return "[" + std::to_string(current) + "/" + std::to_string(total) + "] " + id;
 }
 
 std::string XmlEscape(const std::string& text) {
@@ -118,7 +125,7 @@ std::string JUnitXml(const std::vector<TCaseRecord>& cases, const std::string& n
   const TRunCounts all = CountVerdicts(cases);
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"" + XmlEscape(name) + "\" tests=\"" +
                     std::to_string(all.Total) + "\" failures=\"" + std::to_string(all.Failed) + "\" errors=\"" +
-                    std::to_string(all.Errors) + "\" skipped=\"" + std::to_string(all.Skipped) + "\">\n";
+                    std::to_string(all.Errors) + "\" skipped=\"" + std::to_string(all.Skipped + all.Stopped) + "\">\n";
   for (const auto& [file, records] : byFile) {
     std::vector<TCaseRecord> copy;
     double ms = 0;
@@ -126,7 +133,7 @@ std::string JUnitXml(const std::vector<TCaseRecord>& cases, const std::string& n
     const TRunCounts c = CountVerdicts(copy);
     xml += "  <testsuite name=\"" + XmlEscape(std::filesystem::path(file).stem().string()) + "\" tests=\"" +
            std::to_string(c.Total) + "\" failures=\"" + std::to_string(c.Failed) + "\" errors=\"" + std::to_string(c.Errors) +
-           "\" skipped=\"" + std::to_string(c.Skipped) + "\" time=\"" + Seconds(ms) + "\">\n";
+           "\" skipped=\"" + std::to_string(c.Skipped + c.Stopped) + "\" time=\"" + Seconds(ms) + "\">\n";
     for (const TCaseRecord* r : records) xml += TestCase(*r);
     xml += "  </testsuite>\n";
   }

@@ -85,6 +85,8 @@ void RunOneCase(TSandbox& box, TScriptContext& ctx, const TRunOptions& options, 
   SetResults(L, nullptr);
 }
 
+bool Stopped(const TRunOptions& options) { return options.Stop && options.Stop->load(); }
+
 TCaseRecord FileError(const std::string& file, const std::string& why) {
   TCaseRecord rec;
   rec.Id = Stem(file);
@@ -103,6 +105,7 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
   TScriptContext ctx;
   ctx.Link = &link;
   ctx.Profile = &profile;
+  box.SetInterrupt(options.Stop);
   box.SetTimeLimit(options.CaseLimitSec);
   if (!box.Run(profile.Text, profile.Name, error)) {
     out.push_back(FileError(file, "档案有误：" + error));
@@ -119,7 +122,7 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
   lua_pop(L, 1);  // the file's result
   PushCases(L);
   const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-  for (lua_Integer i = 1; i <= n; ++i) {
+  for (lua_Integer i = 1; i <= n && !Stopped(options); ++i) {
     lua_rawgeti(L, -1, i);
     TCaseRecord rec;
     rec.Id = TextField(L, "id");
@@ -127,10 +130,12 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
     rec.Clause = TextField(L, "clause");
     rec.File = file;
     if (options.Pattern.empty() || fnmatch(options.Pattern.c_str(), rec.Id.c_str(), 0) == 0) {
+      if (options.CaseStarting) options.CaseStarting(rec);
       const std::string unmet = UnmetRequirement(L, profile);
       if (linkLost) rec.Verdict = vdError, rec.Why = "通信链路已断开，用例未执行";
       else if (!unmet.empty()) rec.Verdict = vdSkipped, rec.Why = unmet;
       else RunOneCase(box, ctx, options, rec);
+      if (Stopped(options)) rec.Verdict = vdStopped, rec.Why = "运行被用户停止，用例未完成";
       linkLost = linkLost || ctx.LinkLost;
       if (options.CaseEnded) options.CaseEnded(rec);
       out.push_back(rec);
@@ -173,6 +178,7 @@ std::vector<TCaseRecord> RunSuite(const std::vector<std::string>& files, const T
                                   TSuiteLink& link, const TRunOptions& options) {
   std::vector<TCaseRecord> out;
   bool linkLost = false;
-  for (const std::string& file : files) RunFile(file, profile, link, options, linkLost, out);
+  for (const std::string& file : files)
+    if (!Stopped(options)) RunFile(file, profile, link, options, linkLost, out);
   return out;
 }

@@ -4,6 +4,7 @@
 // pass (every expectation met), fail (one not met), skipped (the profile does not give what it
 // needs, or it called dlt.skip) or error (a script error, with file:line, or the link failed).
 // Once the link is lost every remaining case ends as an error without running.
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,7 +16,11 @@
 struct TRunOptions {
   std::string Pattern;      // glob on the case id ("frame.*"); empty: every case
   double CaseLimitSec = 30; // time limit of one case
-  std::function<void(const TCaseRecord&)> CaseEnded;  // progress
+  std::function<void(const TCaseRecord&)> CaseStarting;  // progress: id, title, clause
+  std::function<void(const TCaseRecord&)> CaseEnded;     // progress
+  // Set by another thread to stop the run: the case in progress ends as stopped (its script is
+  // ended at its next line), no further case runs. The link is to end its exchange itself.
+  const std::atomic<bool>* Stop = nullptr;
 };
 
 // The *.lua files of a suite: the file itself, or those of a folder (sorted, not recursive);

@@ -100,6 +100,12 @@ void TSandbox::Hook(lua_State* L, lua_Debug* ar) {
     if (lua_getinfo(L, "S", ar)) std::snprintf(self->Where, sizeof self->Where, "%s:%d: ", ar->short_src, ar->currentline);
     return;
   }
+  if (self->Interrupt && self->Interrupt->load()) {
+    luaL_where(L, 0);
+    lua_pushstring(L, "运行已停止");
+    lua_concat(L, 2);
+    lua_error(L);
+  }
   if (!self->Timed || std::chrono::steady_clock::now() < self->Deadline) return;
   luaL_where(L, 0);
   lua_pushfstring(L, "用例超过用时限制（%d 秒），已终止", static_cast<int>(self->LimitSec + 0.5));

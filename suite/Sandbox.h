@@ -3,6 +3,7 @@
 // dofile and loadfile, with load taking text chunks only; string, table, math, utf8: no io, os,
 // package or debug), a cap on the memory it may take, and a deadline checked every few thousand
 // instructions, so an endless loop ends as an error of its case instead of hanging the run.
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -20,6 +21,9 @@ class TSandbox {
   // From now on, code running longer than `seconds` raises an error at the line it is on.
   void SetTimeLimit(double seconds);
   void ClearTimeLimit();
+  // While a time limit is set, code running when `*flag` becomes true raises an error at the
+  // line it is on (a run stopped by the user, Ctrl-C). Null: none.
+  void SetInterrupt(const std::atomic<bool>* flag) { Interrupt = flag; }
   // Loads and runs the text chunk `text` named `name` (errors read "name:line: ..."): true with
   // its first result on the stack, or false with the message in `error` and nothing pushed.
   bool Run(const std::string& text, const std::string& name, std::string& error);
@@ -40,6 +44,7 @@ class TSandbox {
   lua_State* L = nullptr;
   size_t Used = 0;
   bool Timed = false;
+  const std::atomic<bool>* Interrupt = nullptr;
   double LimitSec = 0;
   std::chrono::steady_clock::time_point Deadline;
   char Where[96] = "";  // "file:line: " of the last line run under the time limit

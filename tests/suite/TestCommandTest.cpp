@@ -62,6 +62,35 @@ TEST_F(TestCommand, TheBundledSuitePassesAgainstTheVirtualMeterAndItsJUnitReport
   EXPECT_EQ(parsed.Out, n + " 0 0 " + n + " 0\nframe.checksum 校验码错误的帧不应答\n");
 }
 
+TEST_F(TestCommand, TheHtmlPageHasOneRowPerCaseWithItsVerdictAndTheRunsPort) {
+  TMeterFaults faults;
+  faults.BadChecksum = true;
+  Meter.SetFaults(faults);
+  const std::string html = (Dir / "report.html").string();
+  const TProcessResult r = Test({"--case", "frame.c*", "--html", html});
+  EXPECT_EQ(r.ExitCode, 2) << r.Out;
+  std::ifstream in(html);
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(page.find("<tr><th>端口</th><td>" + Meter.PortPath() + "</td></tr>"), std::string::npos) << page;
+  EXPECT_NE(page.find("共 2 项："), std::string::npos);
+  EXPECT_NE(page.find("<tr class=\"fail\"><td>1</td><td><a href=\"#c1\">frame.correct</a>"), std::string::npos) << page;
+  EXPECT_NE(page.find("<tr class=\"pass\"><td>2</td><td><a href=\"#c2\">frame.checksum</a>"), std::string::npos) << page;
+  EXPECT_EQ(CountOf(page, "<section class=\"case "), 2);
+  // The bad reply is shown with what the frame check found.
+  EXPECT_NE(page.find("非法帧：校验和错误"), std::string::npos) << page;
+}
+
+// On a terminal a progress line names the case that runs, redrawn in place below the case lines.
+TEST_F(TestCommand, OnATerminalAProgressLineIsRedrawnInPlace) {
+  const TProcessResult r = RunProcess({"/usr/bin/python3", "-c", "import pty, sys; sys.exit(pty.spawn(sys.argv[1:]) >> 8)",
+                                       DLT645_BIN, "test", "--port", Meter.PortPath(), "--case", "frame.c*"},
+                                      120000);
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("\r\033[K[1/2] frame.correct\r\033[K通过  frame.correct"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\r\033[K[2/2] frame.checksum\r\033[K通过  frame.checksum"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("共 2 项：通过 2"), std::string::npos) << r.Out;
+}
+
 TEST_F(TestCommand, AMeterThatAnswersWithABadChecksumFailsTheCasesThatWaitForItsReply) {
   TMeterFaults faults;
   faults.BadChecksum = true;
@@ -83,6 +112,7 @@ TEST_F(TestCommand, BadOptionsAndAnUnwritableReportAreSaidBeforeAnyCaseRuns) {
     const char* Says;
   } rows[] = {
       {{"--junit", "/nonexistent-folder/r.xml"}, "无法写入报告文件：/nonexistent-folder/r.xml"},
+      {{"--html", "/nonexistent-folder/r.html"}, "无法写入报告文件：/nonexistent-folder/r.html"},
       {{"--profile", broken}, "档案字段 address 应为文本"},
       {{"--suite", (Dir / "empty").string()}, "目录中没有用例脚本"},
       {{"--suite", Dir.string()}, "没有可运行的用例"},  // broken.lua defines no case
