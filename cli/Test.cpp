@@ -10,6 +10,7 @@
 
 #include "cli/Command.h"
 #include "cli/Exchange.h"
+#include "cli/SuiteLink.h"
 #include "suite/CaseCount.h"
 #include "suite/Report.h"
 #include "suite/Runner.h"
@@ -47,38 +48,6 @@ int Bad(const std::string& message) {
   std::cerr << "dlt645 test: " << message << "\n";
   return teBadOption;
 }
-
-TLinkKind KindOf(TExchangeKind kind) {
-  switch (kind) {
-    case ekReply: return lkReply;
-    case ekNoReplyWanted: return lkNoReplyWanted;
-    case ekTimeout: return lkTimeout;
-    case ekInvalid: return lkInvalid;
-    case ekInterrupted: return lkInterrupted;
-    case ekSendError: return lkSendError;
-    default: return lkFailed;
-  }
-}
-
-// The command line's channel link as the engine sees it.
-class TCliSuiteLink : public TSuiteLink {
- public:
-  explicit TCliSuiteLink(TCliLink& link) : Link(link) {}
-  TLinkResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) override {
-    const TExchangeResult e = Link.Exchange(frame, raw);
-    TLinkResult r;
-    r.Kind = KindOf(e.Kind);
-    r.Message = e.Message;
-    r.HasReply = e.HasReply;
-    r.Body = e.Body;
-    r.RoundTripMs = e.RoundTripMs;
-    for (const TStrayReply& s : e.Strays) r.Strays.push_back(s.Body);
-    return r;
-  }
-
- private:
-  TCliLink& Link;
-};
 
 // Creates (empties) the report file now, so that a path that cannot be written is said before
 // the first case runs.
