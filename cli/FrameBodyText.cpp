@@ -10,6 +10,16 @@ std::string Hex2(int value) {
   return TStringUtil::BytesToHex(&b, 1);
 }
 
+// One Reading= line per entry of a record or block ("Reading=发生时刻 2026-12-09 10:15:00"), the
+// value alone for a single one, the reason when the data does not fit its layout.
+static std::string ReadingLines(const TReading& reading) {
+  if (reading.Entries.empty()) return "Reading=" + reading.Text + "\n";
+  std::string out;
+  for (const TReadingEntry& e : reading.Entries)
+    out += "Reading=" + (e.Name.empty() ? e.Text : e.Name + " " + e.Text) + "\n";
+  return out;
+}
+
 std::string FrameBodyLines(const TFrameBody& body) {
   std::string out;
   out += "Address=" + body.Address + "\n";
@@ -38,12 +48,22 @@ std::string FrameBodyLines(const TFrameBody& body) {
       TStringUtil::TryHexPair(body.Data.substr(valueEnd), sequence);
       out += "Sequence=" + std::to_string(sequence) + "\n";
     }
-    if (body.FuncCode == 0x11) {
-      const std::string di = ReverseHex(body.Data.substr(0, 8));
-      out += "Identifier=" + di + "\n";
-      out += "Name=" + IdentifierName(di) + "\n";
-      out += "Reading=" + ReplyReading(body).Text + "\n";
+    const std::string di = ReverseHex(body.Data.substr(0, 8));
+    out += "Identifier=" + di + "\n";
+    out += "Name=" + IdentifierName(di) + "\n";
+    out += ReadingLines(ReplyReading(body));
+  }
+  if (body.Normal && body.Dir == 1 && body.FuncCode == 0x13) out += ReadingLines(ReplyReading(body));
+  // A read that carries data after its identifier (a load record from a given time).
+  if (body.Dir == 0 && body.FuncCode == 0x11 && body.Data.size() > 8) {
+    const std::string di = ReverseHex(body.Data.substr(0, 8));
+    std::vector<uint8_t> data;
+    for (std::size_t i = 8; i + 1 < body.Data.size(); i += 2) {
+      uint8_t b = 0;
+      TStringUtil::TryHexPair(body.Data.substr(i, 2), b);
+      data.push_back(b);
     }
+    for (const TReadingEntry& e : RequestReading(di, data).Entries) out += "Request=" + e.Name + " " + e.Text + "\n";
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -13,57 +14,6 @@
 #include "protocol/StringUtil.h"
 
 namespace {
-
-// One row per identifier or family of identifiers; the first match decides, so data blocks
-// (DI1 or DI0 = FF) stand before the rows of their entries.
-const std::vector<TReadingFormat> kFormats = {
-    // Parameters.
-    {"04 00 01 01", "YYMMDDWW", "", "日期及周次", "WW: 0 Sunday .. 6 Saturday", "读写"},
-    {"04 00 01 02", "hhmmss", "", "时间", "", "读写"},
-    {"04 00 01 03", "NN[min]", "", "最大需量周期", "", "读写"},
-    {"04 00 01 04", "NN[min]", "", "滑差时间", "", "读写"},
-    {"04 00 01 05", "XXXX[ms]", "", "校表脉冲宽度", "", "读写"},
-    {"04 00 01 06", "YYMMDDhhmm", "", "两套时区表切换时间", "", "读写"},
-    {"04 00 01 07", "YYMMDDhhmm", "", "两套日时段表切换时间", "", "读写"},
-    {"04 00 02 05", "NNNN", "", "公共假日数", "", "读写"},
-    {"04 00 02 01~06", "NN", "", "", "numbers of zones, tables, segments, tariffs, harmonics", "读写"},
-    {"04 00 03 02", "NN[s]", "", "每屏显示时间", "", "读写"},
-    {"04 00 03 01~05", "NN", "", "", "", "读写"},
-    {"04 00 04 01", "DIGITS*6", "", "通信地址", "NNNNNNNNNNNN, leading zeros kept", "读写"},
-    {"04 00 04 02", "DIGITS*6", "", "表号", "NNNNNNNNNNNN, leading zeros kept", "读写"},
-    {"04 00 04 03", "ASCII*32", "", "资产编号", "", "读写"},
-    {"04 00 04 04", "ASCII*6", "", "额定电压", "", "读写"},
-    {"04 00 04 05", "ASCII*6", "", "额定电流", "", "读写"},
-    {"04 00 04 06", "ASCII*6", "", "最大电流", "", "读写"},
-    {"04 00 04 07", "ASCII*4", "", "有功准确度等级", "", "读写"},
-    {"04 00 04 08", "ASCII*4", "", "无功准确度等级", "", "读写"},
-    {"04 00 04 09", "XXXXXX[imp/kWh]", "", "电表有功常数", "", "读写"},
-    {"04 00 04 0A", "XXXXXX[imp/kvarh]", "", "电表无功常数", "", "读写"},
-    {"04 00 04 0B", "ASCII*10", "", "电表型号", "", "读写"},
-    {"04 00 04 0C", "ASCII*10", "", "生产日期", "", "读写"},
-    {"04 00 04 0D", "ASCII*16", "", "协议版本号", "", "读写"},
-    {"04 00 05 01~07", "WORD*2", "", "电表运行状态字", "", "只读"},
-    {"04 00 06 01~03", "WORD*1", "", "", "characteristic words of the combinations", "读写"},
-    {"04 00 07 01~05", "WORD*1", "", "", "baud-rate characteristic words: bit 1 600 .. bit 6 19200", "读写"},
-    {"04 00 08 01", "WORD*1", "", "周休日特征字", "", "读写"},
-    {"04 00 08 02", "NN", "", "周休日采用的日时段表号", "", "读写"},
-    {"04 00 09 01~02", "WORD*1", "", "", "mode words", "读写"},
-    {"04 00 0A 01", "MMDDhhmm", "", "负荷记录起始时间", "", "读写"},
-    {"04 00 0A 02", "NNNN[min]", "", "第1类负荷记录间隔时间", "", "读写"},
-    {"04 00 0B 01~03", "DDhh", "", "结算日", "9999: no settlement day", "读写"},
-    {"04 00 0C 01~0A", "HEX*4", "", "密码", "write only; level byte PA first in display order", "只写"},
-    {"04 00 0E 01", "XX.XXXX[kW]", "", "正向有功功率上限值", "", "读写"},
-    {"04 00 0E 02", "XX.XXXX[kW]", "", "反向有功功率上限值", "", "读写"},
-    {"04 00 0E 03", "XXX.X[V]", "", "电压上限值", "", "读写"},
-    {"04 00 0E 04", "XXX.X[V]", "", "电压下限值", "", "读写"},
-    {"04 01 00 00", "MMDDNN", "*14", "第一套时区表数据", "NN: day time-segment table number", "读写"},
-    {"04 01 00 01~08", "hhmmNN", "*14", "第一套日时段表数据", "NN: tariff number", "读写"},
-    {"04 02 00 00", "MMDDNN", "*14", "第二套时区表数据", "NN: day time-segment table number", "读写"},
-    {"04 02 00 01~08", "hhmmNN", "*14", "第二套日时段表数据", "NN: tariff number", "读写"},
-    {"04 80 00 01~03", "ASCII*32", "", "", "manufacturer's software, hardware version and number", "只读"},
-    // Load records: the blocks as the meter sends them.
-    {"06 00~06 00 00~02", "LOADBLOCK", "", "负荷记录", "sections 1..6 laid out as kLoadSections below", "只读"},
-};
 
 // The six sections of a load record block, in order.
 const char* const kLoadSections[6] = {
@@ -82,7 +32,7 @@ const std::string kTotal = "总";        // the first entry of a data block of t
 const std::string kTariff = "费率";     // followed by the tariff's number
 
 enum TFieldKind { fkNumber, fkDateWeek, fkTime, fkDateTime, fkMonthDayTime, fkDayHour, fkZone, fkSegment,
-                  fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock, fkDateTimeSec, fkHoliday };
+                  fkAscii, fkWord, fkHex, fkDigits, fkLoadBlock, fkDateTimeSec, fkHoliday, fkFreezeBlock };
 
 struct TField {
   TFieldKind Kind = fkNumber;
@@ -103,7 +53,7 @@ const TNamedKind kNamedKinds[] = {
     {"YYMMDDWW", fkDateWeek, 4}, {"hhmmss", fkTime, 3},   {"YYMMDDhhmm", fkDateTime, 5},
     {"MMDDhhmm", fkMonthDayTime, 4}, {"DDhh", fkDayHour, 2}, {"MMDDNN", fkZone, 3},
     {"hhmmNN", fkSegment, 3},    {"LOADBLOCK", fkLoadBlock, 0}, {"YYMMDDhhmmss", fkDateTimeSec, 6},
-    {"YYMMDDNN", fkHoliday, 4},
+    {"YYMMDDNN", fkHoliday, 4}, {"FREEZEBLOCK", fkFreezeBlock, 0},
 };
 const TNamedKind kSizedKinds[] = {{"ASCII*", fkAscii, 0}, {"WORD*", fkWord, 0}, {"HEX*", fkHex, 0},
                                   {"DIGITS*", fkDigits, 0}};
@@ -307,13 +257,20 @@ struct TReadError {
   std::string Why;
 };
 
-// The two-digit BCD parts of a field, most significant first (YY, MM, DD, ... in notation order).
-std::vector<int> BcdParts(const uint8_t* wire, int bytes) {
-  std::vector<int> parts;
-  for (int i = bytes - 1; i >= 0; --i) {
+// The two-digit BCD parts of a field of up to six bytes, most significant first (YY, MM, DD, ...
+// in notation order).
+struct TParts {
+  int V[6] = {0, 0, 0, 0, 0, 0};
+  int operator[](int i) const { return V[i]; }
+  bool Zero(int count) const { return std::all_of(V, V + count, [](int v) { return v == 0; }); }
+};
+
+TParts BcdParts(const uint8_t* wire, int bytes) {
+  TParts parts;
+  for (int i = bytes - 1, k = 0; i >= 0; --i, ++k) {
     const uint8_t b = wire[i];
     if ((b >> 4) > 9 || (b & 15) > 9) throw TReadError{"字节" + HexByte(b) + "不是BCD码"};
-    parts.push_back((b >> 4) * 10 + (b & 15));
+    parts.V[k] = (b >> 4) * 10 + (b & 15);
   }
   return parts;
 }
@@ -334,136 +291,195 @@ int WeekDay(int year, int month, int day) {
   return static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday (4)
 }
 
-std::string DateText(int yy, int mm, int dd) {
+// Two digits of a BCD part (0..99).
+void AppendTwo(std::string& out, int value) {
+  out += static_cast<char>('0' + value / 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+void AppendDate(std::string& out, int yy, int mm, int dd) {
   if (!ValidDate(2000 + yy, mm, dd)) throw TReadError{"20" + Two(yy) + "-" + Two(mm) + "-" + Two(dd) + "不是有效日期"};
-  std::string text = "20";
-  text.append(Two(yy)).append("-").append(Two(mm)).append("-").append(Two(dd));
-  return text;
+  out += "20";
+  AppendTwo(out, yy);
+  out += '-';
+  AppendTwo(out, mm);
+  out += '-';
+  AppendTwo(out, dd);
 }
 
-std::string ClockText(int hh, int mm) {
+void AppendClock(std::string& out, int hh, int mm) {
   if (hh > 23 || mm > 59) throw TReadError{Two(hh) + ":" + Two(mm) + "不是有效时间"};
-  return Two(hh) + ":" + Two(mm);
+  AppendTwo(out, hh);
+  out += ':';
+  AppendTwo(out, mm);
 }
 
-std::string NumberText(const TField& f, const uint8_t* wire) {
-  std::string digits;
+void AppendSeconds(std::string& out, int ss) {
+  if (ss > 59) throw TReadError{Two(ss) + "不是有效秒数"};
+  out += ':';
+  AppendTwo(out, ss);
+}
+
+void AppendNumber(std::string& out, const TField& f, const uint8_t* wire) {
+  char digits[32];
+  int count = 0;
   bool negative = false;
   for (int i = f.Bytes - 1; i >= 0; --i) {
-    uint8_t b = wire[i];
-    int hi = b >> 4, lo = b & 15;
+    const uint8_t b = wire[i];
+    int hi = b >> 4;
+    const int lo = b & 15;
     if (f.Signed && i == f.Bytes - 1) {
       negative = (hi & 8) != 0;
       hi &= 7;
     }
     if (hi > 9 || lo > 9) throw TReadError{"字节" + HexByte(b) + "不是BCD码"};
-    digits += static_cast<char>('0' + hi);
-    digits += static_cast<char>('0' + lo);
+    digits[count++] = static_cast<char>('0' + hi);
+    digits[count++] = static_cast<char>('0' + lo);
   }
-  std::string whole = digits.substr(0, digits.size() - static_cast<size_t>(f.Decimals));
-  const std::string fraction = digits.substr(whole.size());
-  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
-  if (whole.empty()) whole = "0";
-  std::string text = whole + (fraction.empty() ? "" : "." + fraction);
-  const bool zero = digits.find_first_not_of('0') == std::string::npos;
-  return (negative && !zero ? "-" : "") + text;
+  const int wholeEnd = count - f.Decimals;
+  int first = 0;
+  while (first < wholeEnd - 1 && digits[first] == '0') ++first;
+  const bool zero = std::all_of(digits, digits + count, [](char c) { return c == '0'; });
+  if (negative && !zero) out += '-';
+  if (wholeEnd <= 0) out += '0';
+  else out.append(digits + first, static_cast<size_t>(wholeEnd - first));
+  if (f.Decimals > 0) out.append(".").append(digits + std::max(0, wholeEnd), static_cast<size_t>(f.Decimals));
+  if (!f.Unit.empty()) out.append(" ").append(f.Unit);
 }
 
-std::string AsciiText(const TField& f, const uint8_t* wire) {
-  std::string text;
+void AppendAscii(std::string& out, const TField& f, const uint8_t* wire) {
   for (int i = f.Bytes - 1; i >= 0; --i) {
     const uint8_t c = wire[i];
     if (c == 0) continue;  // padding
     if (c < 0x20 || c > 0x7E) throw TReadError{"字节" + HexByte(c) + "不是可打印的ASCII字符"};
-    text += static_cast<char>(c);
+    out += static_cast<char>(c);
   }
-  return text;
 }
 
-std::string WordText(const TField& f, const uint8_t* wire) {
-  std::string hex, bits;
+void AppendWord(std::string& out, const TField& f, const uint8_t* wire) {
+  std::string bits;
   unsigned long value = 0;
   for (int i = f.Bytes - 1; i >= 0; --i) {
-    hex += HexByte(wire[i]);
+    out += HexByte(wire[i]);
     value = value << 8 | wire[i];
   }
   for (int bit = 0; bit < 8 * f.Bytes; ++bit)
     if (value >> bit & 1) bits += (bits.empty() ? "" : "、") + std::to_string(bit);
-  return hex + "H（" + (bits.empty() ? std::string("无置位") : "第" + bits + "位置位") + "）";
+  out += "H（" + (bits.empty() ? std::string("无置位") : "第" + bits + "位置位") + "）";
+}
+
+void AppendDateWeek(std::string& out, const uint8_t* wire) {
+  const TParts p = BcdParts(wire, 4);
+  if (p[3] > 6) throw TReadError{"星期" + Two(p[3]) + "不在00到06之间"};
+  AppendDate(out, p[0], p[1], p[2]);
+  out.append(" (").append(kWeekDays[p[3]]).append(")");
+}
+
+void AppendHoliday(std::string& out, const uint8_t* wire) {
+  const TParts p = BcdParts(wire, 4);
+  if (p.Zero(4)) {
+    out += kUnused;
+    return;
+  }
+  AppendDate(out, p[0], p[1], p[2]);
+  out.append(" #").append(std::to_string(p[3]));
+}
+
+void AppendMonthDayTime(std::string& out, const uint8_t* wire) {
+  const TParts p = BcdParts(wire, 4);
+  if (!ValidDate(2000, p[0], p[1])) throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
+  AppendTwo(out, p[0]);
+  out += '-';
+  AppendTwo(out, p[1]);
+  out += ' ';
+  AppendClock(out, p[2], p[3]);
+}
+
+void AppendDayHour(std::string& out, const uint8_t* wire) {
+  const TParts p = BcdParts(wire, 2);
+  if (p[0] == 99 && p[1] == 99) {
+    out += kNotSet;
+    return;
+  }
+  if (p[0] < 1 || p[0] > 31 || p[1] > 23) throw TReadError{Two(p[0]) + "日" + Two(p[1]) + "时超出范围"};
+  out.append(Two(p[0])).append("日").append(Two(p[1])).append("时");
+}
+
+// One entry of a time-zone table (MM-DD #NN) or of a day time-segment table (hh:mm #NN).
+void AppendTableEntry(std::string& out, const TField& f, const uint8_t* wire) {
+  const TParts p = BcdParts(wire, 3);
+  if (p.Zero(3)) {
+    out += kUnused;
+    return;
+  }
+  if (f.Kind == fkSegment) {
+    AppendClock(out, p[0], p[1]);
+  } else if (ValidDate(2000, p[0], p[1])) {
+    AppendTwo(out, p[0]);
+    out += '-';
+    AppendTwo(out, p[1]);
+  } else {
+    throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
+  }
+  out.append(" #").append(std::to_string(p[2]));
+}
+
+void AppendField(std::string& out, const TField& f, const uint8_t* wire) {
+  switch (f.Kind) {
+    case fkNumber: return AppendNumber(out, f, wire);
+    case fkDateWeek: return AppendDateWeek(out, wire);
+    case fkTime: {
+      const TParts p = BcdParts(wire, 3);
+      AppendClock(out, p[0], p[1]);
+      return AppendSeconds(out, p[2]);
+    }
+    case fkDateTime:
+    case fkDateTimeSec: {
+      const TParts p = BcdParts(wire, f.Bytes);
+      AppendDate(out, p[0], p[1], p[2]);
+      out += ' ';
+      AppendClock(out, p[3], p[4]);
+      if (f.Kind == fkDateTimeSec) AppendSeconds(out, p[5]);
+      return;
+    }
+    case fkHoliday: return AppendHoliday(out, wire);
+    case fkMonthDayTime: return AppendMonthDayTime(out, wire);
+    case fkDayHour: return AppendDayHour(out, wire);
+    case fkZone:
+    case fkSegment: return AppendTableEntry(out, f, wire);
+    case fkAscii: return AppendAscii(out, f, wire);
+    case fkWord: return AppendWord(out, f, wire);
+    case fkHex:
+      for (int i = f.Bytes - 1; i >= 0; --i) out += HexByte(wire[i]);
+      return;
+    case fkDigits:
+      for (int i = f.Bytes - 1; i >= 0; --i) AppendTwo(out, BcdParts(wire + i, 1)[0]);
+      return;
+    case fkLoadBlock:
+    case fkFreezeBlock: return;
+  }
 }
 
 std::string FieldText(const TField& f, const uint8_t* wire) {
-  switch (f.Kind) {
-    case fkNumber: return NumberText(f, wire) + (f.Unit.empty() ? "" : " " + f.Unit);
-    case fkDateWeek: {
-      std::vector<int> p = BcdParts(wire, 4);
-      if (p[3] > 6) throw TReadError{"星期" + Two(p[3]) + "不在00到06之间"};
-      return DateText(p[0], p[1], p[2]) + " (" + kWeekDays[p[3]] + ")";
-    }
-    case fkTime: {
-      std::vector<int> p = BcdParts(wire, 3);
-      if (p[2] > 59) throw TReadError{Two(p[2]) + "不是有效秒数"};
-      return ClockText(p[0], p[1]) + ":" + Two(p[2]);
-    }
-    case fkDateTime: {
-      std::vector<int> p = BcdParts(wire, 5);
-      return DateText(p[0], p[1], p[2]) + " " + ClockText(p[3], p[4]);
-    }
-    case fkDateTimeSec: {
-      std::vector<int> p = BcdParts(wire, 6);
-      if (p[5] > 59) throw TReadError{Two(p[5]) + "不是有效秒数"};
-      return DateText(p[0], p[1], p[2]) + " " + ClockText(p[3], p[4]) + ":" + Two(p[5]);
-    }
-    case fkHoliday: {
-      std::vector<int> p = BcdParts(wire, 4);
-      if (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0) return kUnused;
-      return DateText(p[0], p[1], p[2]).append(" #").append(std::to_string(p[3]));
-    }
-    case fkMonthDayTime: {
-      std::vector<int> p = BcdParts(wire, 4);
-      if (!ValidDate(2000, p[0], p[1])) throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
-      return Two(p[0]) + "-" + Two(p[1]) + " " + ClockText(p[2], p[3]);
-    }
-    case fkDayHour: {
-      std::vector<int> p = BcdParts(wire, 2);
-      if (p[0] == 99 && p[1] == 99) return kNotSet;
-      if (p[0] < 1 || p[0] > 31 || p[1] > 23) throw TReadError{Two(p[0]) + "日" + Two(p[1]) + "时超出范围"};
-      return Two(p[0]) + "日" + Two(p[1]) + "时";
-    }
-    case fkZone:
-    case fkSegment: {
-      std::vector<int> p = BcdParts(wire, 3);
-      if (p[0] == 0 && p[1] == 0 && p[2] == 0) return kUnused;
-      std::string when;
-      if (f.Kind == fkSegment) when = ClockText(p[0], p[1]);
-      else if (ValidDate(2000, p[0], p[1])) when = Two(p[0]) + "-" + Two(p[1]);
-      else throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
-      return when + " #" + std::to_string(p[2]);
-    }
-    case fkAscii: return AsciiText(f, wire);
-    case fkWord: return WordText(f, wire);
-    case fkHex: {
-      std::string hex;
-      for (int i = f.Bytes - 1; i >= 0; --i) hex += HexByte(wire[i]);
-      return hex;
-    }
-    case fkDigits: {
-      std::string digits;
-      for (int p : BcdParts(wire, f.Bytes)) digits += Two(p);
-      return digits;
-    }
-    case fkLoadBlock: break;
-  }
-  return "";
+  std::string text;
+  AppendField(text, f, wire);
+  return text;
 }
 
 std::string EntryText(const std::vector<TField>& fields, const uint8_t* wire) {
   std::string text;
   for (const TField& f : fields) {
-    text += (text.empty() ? "" : ", ") + FieldText(f, wire);
+    if (!text.empty()) text += ", ";
+    AppendField(text, f, wire);
     wire += f.Bytes;
   }
   return text;
+}
+
+std::string FirstUnit(const std::vector<TField>& fields) {
+  for (const TField& f : fields)
+    if (f.Kind == fkNumber) return f.Unit;
+  return "";
 }
 
 // The labels of `count` entries, or false when the row's entries do not allow that count.
@@ -515,68 +531,122 @@ std::string ExpectedCount(const std::string& entries, int entrySize) {
   return "应为" + std::to_string(count * static_cast<size_t>(entrySize)) + "字节";
 }
 
-std::string LoadBlocksText(const std::vector<uint8_t>& d) {
-  static const std::vector<std::vector<TField>> sections = [] {
-    std::vector<std::vector<TField>> s;
-    for (const char* layout : kLoadSections) s.push_back(ParseLayout(layout));
-    return s;
-  }();
-  static const TField time = ParseField("YYMMDDhhmm");
-  std::string text;
-  size_t pos = 0;
-  if (d.empty()) throw TReadError{"数据中没有记录块"};
-  while (pos < d.size()) {
-    const std::string at = "第" + std::to_string(pos) + "字节起的记录块";
-    if (d.size() - pos < 3 || d[pos] != 0xA0 || d[pos + 1] != 0xA0) throw TReadError{at + "不以A0 A0开头"};
-    const size_t len = d[pos + 2], body = pos + 3, end = body + len;
-    if (end + 3 > d.size()) throw TReadError{at + "不完整"};
-    uint8_t sum = 0;
-    for (size_t i = pos; i < end; ++i) sum = static_cast<uint8_t>(sum + d[i]);
-    if (d[end] != sum) throw TReadError{at + "校验和为" + HexByte(d[end]) + "，各字节之和为" + HexByte(sum)};
-    if (d[end + 1] != 0xE5 || d[end + 2] != 0xE5) throw TReadError{at + "不以E5 E5结尾"};
-    if (len < 5) throw TReadError{at + "没有时间"};
-    std::string block = FieldText(time, &d[body]);
-    size_t p = body + 5;
-    for (const std::vector<TField>& section : sections) {
-      const size_t close = static_cast<size_t>(std::find(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(end), 0xAA) - d.begin());
-      if (close == end) throw TReadError{at + "不足六个部分"};
-      const size_t size = close - p;
-      if (size == 0) block += " | -";
-      else if (static_cast<int>(size) == EntrySize(section)) block += " | " + EntryText(section, &d[p]);
-      else throw TReadError{at + "有一部分为" + std::to_string(size) + "字节，应为" + std::to_string(EntrySize(section)) + "字节"};
-      p = close + 1;
-    }
-    if (p != end) throw TReadError{at + "第六部分之后还有多余字节"};
-    text += (text.empty() ? "" : "; ") + block;
-    pos = end + 3;
-  }
-  return text;
-}
-
-// A record field by field: "发生时刻 2026-12-09 10:15:00; 操作者代码 12345678; ...". A field that
-// does not read says so in its place; the others still read. False when one did not.
-bool RecordText(const std::vector<TField>& fields, const std::string& names, const uint8_t* wire,
-                std::string& text) {
+std::vector<std::string> SplitNames(const std::string& names) {
   std::vector<std::string> labels;
   for (size_t pos = 0; pos <= names.size();) {
     const size_t bar = std::min(names.find('|', pos), names.size());
     labels.push_back(names.substr(pos, bar - pos));
     pos = bar + 1;
   }
+  return labels;
+}
+
+std::string JoinEntries(const std::vector<TReadingEntry>& entries) {
+  std::string text;
+  for (const TReadingEntry& e : entries) {
+    if (!text.empty()) text += "; ";
+    if (!e.Name.empty()) text.append(e.Name).append(" ");
+    text += e.Text;
+  }
+  return text;
+}
+
+// ---- Load records ----
+
+// The six sections of a load record block, in order; the row's Fields name the time first, then
+// the values of the sections one after the other.
+const std::vector<std::vector<TField>>& LoadSections() {
+  static const std::vector<std::vector<TField>> sections = [] {
+    std::vector<std::vector<TField>> s;
+    for (const char* layout : kLoadSections) s.push_back(ParseLayout(layout));
+    return s;
+  }();
+  return sections;
+}
+
+// Where the block at `pos` ends (the byte after its E5 E5), after checking its frame.
+size_t CheckLoadBlock(const std::vector<uint8_t>& d, size_t pos, const std::string& at) {
+  if (d.size() - pos < 3 || d[pos] != 0xA0 || d[pos + 1] != 0xA0) throw TReadError{at + "不以A0 A0开头"};
+  const size_t end = pos + 3 + d[pos + 2];
+  if (end + 3 > d.size()) throw TReadError{at + "不完整"};
+  uint8_t sum = 0;
+  for (size_t i = pos; i < end; ++i) sum = static_cast<uint8_t>(sum + d[i]);
+  if (d[end] != sum) throw TReadError{at + "校验和为" + HexByte(d[end]) + "，各字节之和为" + HexByte(sum)};
+  if (d[end + 1] != 0xE5 || d[end + 2] != 0xE5) throw TReadError{at + "不以E5 E5结尾"};
+  if (d[pos + 2] < 5) throw TReadError{at + "没有时间"};
+  return end;
+}
+
+// One block: its summary ("time | section | - | ...") and its values as named entries.
+std::string LoadBlockText(const std::vector<uint8_t>& d, size_t body, size_t end, const std::string& at,
+                          const std::vector<std::string>& names, const std::string& point,
+                          std::vector<TReadingEntry>& entries) {
+  static const TField time = ParseField("YYMMDDhhmm");
+  std::string block = FieldText(time, &d[body]);
+  entries.push_back({point + (names.empty() ? "" : names[0]), block, "", true});
+  size_t p = body + 5, name = 1;
+  for (const std::vector<TField>& section : LoadSections()) {
+    const size_t close = static_cast<size_t>(std::find(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(end), 0xAA) - d.begin());
+    if (close == end) throw TReadError{at + "不足六个部分"};
+    const size_t size = close - p;
+    if (size == 0) {
+      block += " | -";
+    } else if (static_cast<int>(size) == EntrySize(section)) {
+      block += " | " + EntryText(section, &d[p]);
+      const uint8_t* wire = &d[p];
+      for (size_t k = 0; k < section.size(); wire += section[k++].Bytes) {
+        const std::string label = name + k < names.size() ? names[name + k] : "";
+        entries.push_back({point + label, FieldText(section[k], wire), section[k].Unit, true});
+      }
+    } else {
+      throw TReadError{at + "有一部分为" + std::to_string(size) + "字节，应为" + std::to_string(EntrySize(section)) + "字节"};
+    }
+    name += section.size();
+    p = close + 1;
+  }
+  if (p != end) throw TReadError{at + "第六部分之后还有多余字节"};
+  return block;
+}
+
+std::string LoadBlocksText(const std::vector<uint8_t>& d, const std::string& fieldNames,
+                           std::vector<TReadingEntry>& entries) {
+  const std::vector<std::string> names = SplitNames(fieldNames);
+  std::string text;
+  if (d.empty()) throw TReadError{"数据中没有记录块"};
+  for (size_t pos = 0, n = 1; pos < d.size(); ++n) {
+    const std::string at = "第" + std::to_string(pos) + "字节起的记录块";
+    const size_t end = CheckLoadBlock(d, pos, at);
+    const std::string point = "记录块" + std::to_string(n) + " ";
+    text += (text.empty() ? "" : "; ") + LoadBlockText(d, pos + 3, end, at, names, point, entries);
+    pos = end + 3;
+  }
+  return text;
+}
+
+// ---- Records ----
+
+// A record field by field: "发生时刻 2026-12-09 10:15:00; 操作者代码 12345678; ...". A field that
+// does not read says so in its place; the others still read. False when one did not.
+bool RecordEntries(const std::vector<TField>& fields, const std::string& names, const uint8_t* wire,
+                   std::vector<TReadingEntry>& entries) {
+  const std::vector<std::string> labels = SplitNames(names);
   bool ok = true;
   for (size_t i = 0; i < fields.size();) {
     const int group = fields[i].Group;
-    std::string value;
+    TReadingEntry entry;
+    entry.Name = group < static_cast<int>(labels.size()) ? labels[static_cast<size_t>(group)] : "";
+    entry.Unit = fields[i].Kind == fkNumber ? fields[i].Unit : "";
     try {
       const uint8_t* at = wire;
-      for (size_t k = i; k < fields.size() && fields[k].Group == group; at += fields[k++].Bytes)
-        value.append(value.empty() ? "" : ", ").append(FieldText(fields[k], at));
+      for (size_t k = i; k < fields.size() && fields[k].Group == group; at += fields[k++].Bytes) {
+        if (k > i) entry.Text += ", ";
+        AppendField(entry.Text, fields[k], at);
+      }
     } catch (const TReadError& e) {
-      value = "无法解析：" + e.Why;
-      ok = false;
+      entry.Text = "无法解析：" + e.Why;
+      entry.Ok = ok = false;
     }
-    const std::string label = group < static_cast<int>(labels.size()) ? labels[static_cast<size_t>(group)] : "";
-    text.append(text.empty() ? "" : "; ").append(label).append(" ").append(value);
+    entries.push_back(std::move(entry));
     for (; i < fields.size() && fields[i].Group == group; ++i) wire += fields[i].Bytes;
   }
   return ok;
@@ -587,12 +657,6 @@ TReading Failed(const std::string& text) {
   r.Text = text;
   r.Value = text;
   return r;
-}
-
-std::string FirstUnit(const std::vector<TField>& fields) {
-  for (const TField& f : fields)
-    if (f.Kind == fkNumber) return f.Unit;
-  return "";
 }
 
 // ---- From text to bytes --------------------------------------------------------------------
@@ -683,101 +747,190 @@ bool PutNumber(const TField& f, std::string text, std::vector<uint8_t>& out, std
   return true;
 }
 
-bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& out, std::string& error) {
-  std::vector<int> n;
-  const std::string bad = "'" + text + "' is not " + f.Notation;
-  auto fail = [&](const std::string& why) {
-    error = why;
+// Each PutX writes one field typed as FormatReading shows it, or says why the text does not fit.
+struct TPut {
+  const TField& F;
+  const std::string& Text;
+  std::vector<uint8_t>& Out;
+  std::string& Error;
+  bool Fail(const std::string& why) const {
+    Error = why;
     return false;
-  };
+  }
+  bool Bad() const { return Fail("'" + Text + "' is not " + F.Notation); }
+};
+
+bool IsDigits(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// "YYYY-MM-DD" at the start of the text: the date's numbers, or false.
+bool MatchDate(const std::string& text, std::vector<int>& n) {
+  return Match(text.substr(0, std::min<size_t>(text.size(), 10)), "####-##-##", n) && n[0] >= 2000 && n[0] <= 2099 &&
+         ValidDate(n[0], n[1], n[2]);
+}
+
+bool PutDateWeek(const TPut& p) {
+  std::vector<int> n;
+  if (!MatchDate(p.Text, n)) return p.Fail("'" + p.Text + "' is not a date 2000-01-01 to 2099-12-31");
+  PutParts({n[0] - 2000, n[1], n[2], WeekDay(n[0], n[1], n[2])}, p.Out);
+  return true;
+}
+
+bool PutTime(const TPut& p) {
+  std::vector<int> n;
+  if (!Match(p.Text, "##:##:##", n) || n[0] > 23 || n[1] > 59 || n[2] > 59) return p.Fail("'" + p.Text + "' is not a time hh:mm:ss");
+  PutParts(n, p.Out);
+  return true;
+}
+
+// YYYY-MM-DD hh:mm, with ":ss" when the field holds seconds.
+bool PutDateTime(const TPut& p) {
+  std::vector<int> n;
+  const bool seconds = p.F.Kind == fkDateTimeSec;
+  if (!Match(p.Text, seconds ? "####-##-## ##:##:##" : "####-##-## ##:##", n) || n[0] < 2000 || n[0] > 2099 ||
+      !ValidDate(n[0], n[1], n[2]) || n[3] > 23 || n[4] > 59 || (seconds && n[5] > 59))
+    return p.Fail("'" + p.Text + "' is not a date and time YYYY-MM-DD hh:mm" + (seconds ? ":ss" : ""));
+  n[0] -= 2000;
+  PutParts(n, p.Out);
+  return true;
+}
+
+bool PutMonthDayTime(const TPut& p) {
+  std::vector<int> n;
+  if (!Match(p.Text, "##-## ##:##", n) || !ValidDate(2000, n[0], n[1]) || n[2] > 23 || n[3] > 59)
+    return p.Fail("'" + p.Text + "' is not MM-DD hh:mm");
+  PutParts(n, p.Out);
+  return true;
+}
+
+bool PutDayHour(const TPut& p) {
+  std::vector<int> n;
+  if (p.Text == kNotSet || p.Text == "not set") n = {99, 99};
+  else if ((!Match(p.Text, "##日##时", n) && !Match(p.Text, "day ## ##h", n)) || n[0] < 1 || n[0] > 31 || n[1] > 23)
+    return p.Fail("'" + p.Text + "' is not 'DD日hh时' or '" + kNotSet + "'");
+  PutParts(n, p.Out);
+  return true;
+}
+
+// The number after " #" that ends a table entry or a holiday: one or two digits.
+bool TableNumber(const std::string& text, size_t head, int& number) {
+  if (text.size() < head + 3 || text.compare(head, 2, " #") != 0) return false;
+  const std::string digits = text.substr(head + 2);
+  if (digits.empty() || digits.size() > 2 || !IsDigits(digits)) return false;
+  number = std::atoi(digits.c_str());
+  return true;
+}
+
+// MM-DD #NN (time zone), hh:mm #NN (time segment) or YYYY-MM-DD #NN (holiday); 未使用 for zeros.
+bool PutTableEntry(const TPut& p) {
+  const int parts = p.F.Kind == fkHoliday ? 4 : 3;
+  if (p.Text == kUnused || p.Text == "unused") {
+    PutParts(std::vector<int>(static_cast<size_t>(parts), 0), p.Out);
+    return true;
+  }
+  std::vector<int> n;
+  int number = 0;
+  bool ok = false;
+  if (p.F.Kind == fkHoliday) ok = MatchDate(p.Text, n) && TableNumber(p.Text, 10, number);
+  else if (p.F.Kind == fkZone) ok = Match(p.Text.substr(0, 5), "##-##", n) && ValidDate(2000, n[0], n[1]) && TableNumber(p.Text, 5, number);
+  else ok = Match(p.Text.substr(0, 5), "##:##", n) && n[0] <= 23 && n[1] <= 59 && TableNumber(p.Text, 5, number);
+  if (!ok) return p.Bad();
+  if (p.F.Kind == fkHoliday) n[0] -= 2000;
+  n.push_back(number);
+  PutParts(n, p.Out);
+  return true;
+}
+
+bool PutAscii(const TPut& p) {
+  if (static_cast<int>(p.Text.size()) > p.F.Bytes) return p.Fail("'" + p.Text + "' is longer than " + std::to_string(p.F.Bytes) + " characters");
+  for (char c : p.Text)
+    if (c < 0x20 || c > 0x7E) return p.Fail("'" + p.Text + "' is not printable ASCII");
+  std::vector<uint8_t> value(p.Text.begin(), p.Text.end());
+  value.resize(static_cast<size_t>(p.F.Bytes), 0);
+  p.Out.insert(p.Out.end(), value.rbegin(), value.rend());
+  return true;
+}
+
+// Words, hexadecimal and digits: two digits a byte, most significant first (a word may end in H
+// and its set bits as FormatReading shows them).
+bool PutHex(const TPut& p) {
+  const TField& f = p.F;
+  const size_t digits = 2 * static_cast<size_t>(f.Bytes);
+  const std::string hex = p.Text.substr(0, std::min(p.Text.size(), digits));
+  const std::string rest = p.Text.substr(hex.size());
+  bool ok = hex.size() == digits && (rest.empty() || (f.Kind == fkWord && rest[0] == 'H'));
+  for (char c : hex)
+    ok = ok && (f.Kind == fkDigits ? std::isdigit(static_cast<unsigned char>(c)) : std::isxdigit(static_cast<unsigned char>(c)));
+  if (!ok) return p.Fail("'" + p.Text + "' is not " + std::to_string(digits) + (f.Kind == fkDigits ? " digits" : " hex digits"));
+  for (size_t i = digits; i >= 2; i -= 2) {
+    uint8_t b = 0;
+    TStringUtil::TryHexPair(hex.substr(i - 2, 2), b);
+    p.Out.push_back(b);
+  }
+  return true;
+}
+
+bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& out, std::string& error) {
+  const TPut p{f, text, out, error};
   switch (f.Kind) {
     case fkNumber: return PutNumber(f, text, out, error);
-    case fkDateWeek: {
-      const std::string date = text.substr(0, std::min<size_t>(text.size(), 10));
-      if (!Match(date, "####-##-##", n) || n[0] < 2000 || n[0] > 2099 || !ValidDate(n[0], n[1], n[2]))
-        return fail("'" + text + "' is not a date 2000-01-01 to 2099-12-31");
-      PutParts({n[0] - 2000, n[1], n[2], WeekDay(n[0], n[1], n[2])}, out);
-      return true;
-    }
-    case fkTime:
-      if (!Match(text, "##:##:##", n) || n[0] > 23 || n[1] > 59 || n[2] > 59) return fail("'" + text + "' is not a time hh:mm:ss");
-      PutParts(n, out);
-      return true;
+    case fkDateWeek: return PutDateWeek(p);
+    case fkTime: return PutTime(p);
     case fkDateTime:
-      if (!Match(text, "####-##-## ##:##", n) || n[0] < 2000 || n[0] > 2099 || !ValidDate(n[0], n[1], n[2]) ||
-          n[3] > 23 || n[4] > 59)
-        return fail("'" + text + "' is not a date and time YYYY-MM-DD hh:mm");
-      n[0] -= 2000;
-      PutParts(n, out);
-      return true;
-    case fkMonthDayTime:
-      if (!Match(text, "##-## ##:##", n) || !ValidDate(2000, n[0], n[1]) || n[2] > 23 || n[3] > 59)
-        return fail("'" + text + "' is not MM-DD hh:mm");
-      PutParts(n, out);
-      return true;
-    case fkDayHour:
-      if (text == kNotSet || text == "not set") n = {99, 99};
-      else if ((!Match(text, "##日##时", n) && !Match(text, "day ## ##h", n)) || n[0] < 1 || n[0] > 31 || n[1] > 23)
-        return fail("'" + text + "' is not 'DD日hh时' or '" + kNotSet + "'");
-      PutParts(n, out);
-      return true;
+    case fkDateTimeSec: return PutDateTime(p);
+    case fkMonthDayTime: return PutMonthDayTime(p);
+    case fkDayHour: return PutDayHour(p);
     case fkZone:
-    case fkSegment: {
-      if (text == kUnused || text == "unused") {
-        PutParts({0, 0, 0}, out);
-        return true;
-      }
-      const std::string head = f.Kind == fkZone ? "##-## " : "##:## ";
-      const std::string number = text.size() > head.size() + 1 ? text.substr(head.size() + 1) : "";
-      if (!Match(text.substr(0, std::min(text.size(), head.size())), head, n) || text[head.size()] != '#' ||
-          number.empty() || number.size() > 2 ||
-          !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
-        return fail(bad);
-      if (f.Kind == fkZone ? !ValidDate(2000, n[0], n[1]) : (n[0] > 23 || n[1] > 59)) return fail(bad);
-      n.push_back(std::atoi(number.c_str()));
-      PutParts(n, out);
-      return true;
-    }
-    case fkAscii: {
-      if (static_cast<int>(text.size()) > f.Bytes) return fail("'" + text + "' is longer than " + std::to_string(f.Bytes) + " characters");
-      for (char c : text)
-        if (c < 0x20 || c > 0x7E) return fail("'" + text + "' is not printable ASCII");
-      std::vector<uint8_t> value(text.begin(), text.end());
-      value.resize(static_cast<size_t>(f.Bytes), 0);
-      out.insert(out.end(), value.rbegin(), value.rend());
-      return true;
-    }
+    case fkSegment:
+    case fkHoliday: return PutTableEntry(p);
+    case fkAscii: return PutAscii(p);
     case fkWord:
     case fkHex:
-    case fkDigits: {
-      const size_t digits = 2 * static_cast<size_t>(f.Bytes);
-      std::string hex = text.substr(0, std::min(text.size(), digits));
-      const std::string rest = text.substr(hex.size());
-      bool ok = hex.size() == digits && (rest.empty() || (f.Kind == fkWord && rest[0] == 'H'));
-      for (char c : hex)
-        ok = ok && (f.Kind == fkDigits ? std::isdigit(static_cast<unsigned char>(c)) : std::isxdigit(static_cast<unsigned char>(c)));
-      if (!ok) return fail("'" + text + "' is not " + std::to_string(digits) + (f.Kind == fkDigits ? " digits" : " hex digits"));
-      for (size_t i = digits; i >= 2; i -= 2) {
-        uint8_t b = 0;
-        TStringUtil::TryHexPair(hex.substr(i - 2, 2), b);
-        out.push_back(b);
-      }
-      return true;
-    }
+    case fkDigits: return PutHex(p);
     case fkLoadBlock:
-    case fkDateTimeSec:
-    case fkHoliday: return fail("records are made by the meter and cannot be given");
+    case fkFreezeBlock: return p.Fail("load records and freeze blocks are made by the meter and cannot be given");
   }
-  return fail(bad);
+  return p.Bad();
+}
+
+// A record typed as FormatReading shows it: "发生时刻 2026-12-09 10:15:00; 结束时刻 ...", each
+// field after its name, the parts of a field (and its repeats) separated by ", ".
+bool PutRecord(const TReadingFormat& row, const std::vector<TField>& fields, const std::string& text,
+               std::vector<uint8_t>& out, std::string& error) {
+  const std::vector<std::string> names = SplitNames(row.Fields), values = Split(text, "; ");
+  if (values.size() != names.size()) {
+    error = "'" + text + "' does not have the " + std::to_string(names.size()) + " fields of the record";
+    return false;
+  }
+  size_t k = 0;
+  for (size_t group = 0; group < names.size(); ++group) {
+    const std::string& value = values[group];
+    if (value.rfind(names[group] + " ", 0) != 0) {
+      error = "field '" + value + "' does not start with " + names[group];
+      return false;
+    }
+    const std::vector<std::string> parts = Split(value.substr(names[group].size() + 1), ", ");
+    for (const std::string& part : parts) {
+      if (k == fields.size() || fields[k].Group != static_cast<int>(group)) {
+        error = "field '" + value + "' has more parts than its layout";
+        return false;
+      }
+      if (!PutField(fields[k++], part, out, error)) return false;
+    }
+    if (k < fields.size() && fields[k].Group == static_cast<int>(group)) {
+      error = "field '" + value + "' has fewer parts than its layout";
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 const std::vector<TReadingFormat>& ReadingFormats() {
   static const std::vector<TReadingFormat> rows = [] {
-    std::vector<TReadingFormat> all = AppendixRows();
-    all.insert(all.end(), kFormats.begin(), kFormats.end());
-    return all;
+    return AppendixRows();
   }();
   return rows;
 }
@@ -847,53 +1000,145 @@ std::string IdentifierName(const std::string& di) {
   return row ? RowMemberName(*row, code) : "";
 }
 
+namespace {
+
+// A data block of entries (or one value): every entry read, labelled as the row labels them.
+void ReadEntries(const TReadingFormat& row, const std::vector<TField>& fields, const std::vector<uint8_t>& data,
+                 TReading& reading) {
+  const size_t size = static_cast<size_t>(EntrySize(fields));
+  std::vector<std::string> labels;
+  if (size == 0 || data.size() % size != 0 || !EntryLabels(row.Entries, data.size() / size, labels))
+    throw TReadError{"数据为" + std::to_string(data.size()) + "字节，" + ExpectedCount(row.Entries, static_cast<int>(size))};
+  const std::string unit = FirstUnit(fields);
+  for (size_t i = 0; i < labels.size(); ++i)
+    reading.Entries.push_back({labels[i], EntryText(fields, data.data() + i * size), unit, true});
+}
+
+// The items of a freeze data block, in the order they follow each other: DI1 = 00 (the time),
+// 01..08 (energies), 09, 0A (demands), 10 (variables).
+const uint8_t kFreezeItems[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x10};
+
+// A freeze data block: each item read as its own identifier reads, its entries named by the
+// item. The energy and demand items carry total and k tariffs: 29 + 48 × (k + 1) bytes in all.
+bool ReadFreezeBlock(const std::string& di, const std::vector<uint8_t>& data, TReading& reading) {
+  if (data.size() < 29 + 48 || (data.size() - 29) % 48 != 0)
+    throw TReadError{"数据为" + std::to_string(data.size()) + "字节，应为29+48×(k+1)字节"};
+  const size_t tariffs = (data.size() - 29) / 48;  // k + 1
+  bool ok = true;
+  size_t pos = 0;
+  for (uint8_t di1 : kFreezeItems) {
+    const std::string item = di.substr(0, 4) + HexByte(di1) + di.substr(6, 2);
+    const TReadingFormat* row = FindReadingFormat(item);
+    if (!row) throw TReadError{"数据块的项" + item + "没有已知的数据格式"};
+    const int fixed = ReadingLength(item);
+    const size_t size = fixed > 0 ? static_cast<size_t>(fixed) : tariffs * static_cast<size_t>(EntrySize(LayoutOf(*row)));
+    const TReading part = FormatReading(item, std::vector<uint8_t>(data.begin() + static_cast<long>(pos),
+                                                                   data.begin() + static_cast<long>(pos + size)));
+    const std::string name = RowMemberName(*row, item);
+    if (part.Entries.empty()) reading.Entries.push_back({name, part.Text, "", false});
+    for (const TReadingEntry& e : part.Entries)
+      reading.Entries.push_back({name + (e.Name.empty() ? "" : " " + e.Name), e.Text, e.Unit, e.Ok});
+    ok = ok && part.Ok;
+    pos += size;
+  }
+  return ok;
+}
+
+// The whole reading of `data` by the row; false when a record's field did not read.
+bool ReadByRow(const std::string& di, const TReadingFormat& row, const std::vector<TField>& fields,
+               const std::vector<uint8_t>& data, TReading& reading) {
+  if (fields.size() == 1 && fields[0].Kind == fkLoadBlock) {
+    reading.Text = LoadBlocksText(data, row.Fields, reading.Entries);
+    return true;
+  }
+  if (fields.size() == 1 && fields[0].Kind == fkFreezeBlock) return ReadFreezeBlock(di, data, reading);
+  if (*row.Fields) {
+    const size_t size = static_cast<size_t>(EntrySize(fields));
+    if (data.size() != size)
+      throw TReadError{"数据为" + std::to_string(data.size()) + "字节，应为" + std::to_string(size) + "字节"};
+    return RecordEntries(fields, row.Fields, data.data(), reading.Entries);
+  }
+  ReadEntries(row, fields, data, reading);
+  return true;
+}
+
+// The data of a normal read reply (11H, or 12H without its sequence number) after the identifier.
+bool ReplyData(const TFrameBody& body, std::string& di, std::vector<uint8_t>& data, std::string& why) {
+  for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
+  const size_t end = body.Data.size() - (body.FuncCode == 0x12 ? 2 : 0);
+  for (size_t i = 8; i + 1 < end; i += 2) {
+    uint8_t b = 0;
+    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) {
+      why = "无法解析：数据不是十六进制";
+      return false;
+    }
+    data.push_back(b);
+  }
+  return true;
+}
+
+TReading AddressReading(const TFrameBody& body) {
+  std::vector<uint8_t> wire;
+  for (size_t i = 0; i + 1 < body.Data.size(); i += 2) {
+    uint8_t b = 0;
+    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) return Failed("无法解析：数据不是十六进制");
+    wire.push_back(b);
+  }
+  if (wire.size() != 6) return Failed("无法解析：通信地址应为6字节，数据为" + std::to_string(wire.size()) + "字节");
+  TReading r;
+  for (auto it = wire.rbegin(); it != wire.rend(); ++it) r.Text += HexByte(*it);
+  r.Value = r.Text;
+  r.Ok = true;
+  r.Entries.push_back({"", r.Text, "", true});
+  return r;
+}
+
+}  // namespace
+
 TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data) {
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) return Failed("无法解析：标识" + Upper(di) + "没有已知的数据格式");
   const std::vector<TField>& fields = LayoutOf(*row);
-  const std::string as = "无法按" + (*row->Fields ? "记录格式" : Notation(fields)) + "解析";
+  const bool record = (*row->Fields && fields[0].Kind != fkLoadBlock) || fields[0].Kind == fkFreezeBlock;
+  const std::string as = "无法按" + (record ? std::string("记录格式") : Notation(fields)) + "解析";
   TReading reading;
   reading.Unit = FirstUnit(fields);
   try {
-    if (fields.size() == 1 && fields[0].Kind == fkLoadBlock) {
-      reading.Text = LoadBlocksText(data);
-    } else if (*row->Fields) {
-      const size_t size = static_cast<size_t>(EntrySize(fields));
-      if (data.size() != size)
-        return Failed(as + "：数据为" + std::to_string(data.size()) + "字节，应为" + std::to_string(size) + "字节");
-      if (!RecordText(fields, row->Fields, data.data(), reading.Text)) return Failed(reading.Text);
-    } else {
-      const size_t size = static_cast<size_t>(EntrySize(fields));
-      std::vector<std::string> labels;
-      if (size == 0 || data.size() % size != 0 || !EntryLabels(row->Entries, data.size() / size, labels)) {
-        return Failed(as + "：数据为" + std::to_string(data.size()) + "字节，" + ExpectedCount(row->Entries, static_cast<int>(size)));
-      }
-      for (size_t i = 0; i < labels.size(); ++i) {
-        const std::string entry = EntryText(fields, data.data() + i * size);
-        reading.Text += (i ? "; " : "") + (labels[i].empty() ? "" : labels[i] + " ") + entry;
-      }
-    }
+    reading.Ok = ReadByRow(di, *row, fields, data, reading);
   } catch (const TReadError& e) {
     return Failed(as + "：" + e.Why);
   }
-  reading.Ok = true;
+  if (reading.Text.empty()) reading.Text = JoinEntries(reading.Entries);
   const bool single = fields.size() == 1 && fields[0].Kind == fkNumber && std::string(row->Entries).empty();
-  reading.Value = single && !reading.Unit.empty() ? reading.Text.substr(0, reading.Text.size() - reading.Unit.size() - 1)
-                                                   : reading.Text;
+  reading.Value = reading.Ok && single && !reading.Unit.empty()
+                      ? reading.Text.substr(0, reading.Text.size() - reading.Unit.size() - 1)
+                      : reading.Text;
+  return reading;
+}
+
+TReading RequestReading(const std::string& di, const std::vector<uint8_t>& data) {
+  static const std::string kNames = "记录块数|给定时间";  // NN, YYMMDDhhmm
+  const TReadingFormat* row = FindReadingFormat(di);
+  if (!row || !*row->Request) return Failed("无法解析：标识" + Upper(di) + "读取时不带数据");
+  const std::vector<TField> fields = ParseLayout(row->Request);
+  const size_t size = static_cast<size_t>(EntrySize(fields));
+  if (data.size() != size)
+    return Failed("无法按" + Notation(fields) + "解析：数据为" + std::to_string(data.size()) + "字节，应为" +
+                  std::to_string(size) + "字节");
+  TReading reading;
+  reading.Ok = RecordEntries(fields, kNames, data.data(), reading.Entries);
+  reading.Text = reading.Value = JoinEntries(reading.Entries);
   return reading;
 }
 
 TReading ReplyReading(const TFrameBody& body) {
-  if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return Failed("无法解析：不是读数据应答");
-  // The identifier comes first on the wire, DI0 first.
-  std::string di;
-  for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
+  if (body.Dir == 1 && body.Normal && body.FuncCode == 0x13) return AddressReading(body);
+  const bool read = body.FuncCode == 0x11 || body.FuncCode == 0x12;
+  const size_t least = body.FuncCode == 0x12 ? 10 : 8;
+  if (body.Dir != 1 || !body.Normal || !read || body.Data.size() < least) return Failed("无法解析：不是读数据应答");
+  std::string di, why;
   std::vector<uint8_t> data;
-  for (size_t i = 8; i + 1 < body.Data.size(); i += 2) {
-    uint8_t b = 0;
-    if (!TStringUtil::TryHexPair(body.Data.substr(i, 2), b)) return Failed("无法解析：数据不是十六进制");
-    data.push_back(b);
-  }
+  if (!ReplyData(body, di, data, why)) return Failed(why);
   if (!body.LastFrame) return Failed("暂无法解析：还有后续数据帧");
   return FormatReading(di, data);
 }
@@ -918,11 +1163,8 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
     error = "no layout known for identifier " + Upper(di);
     return false;
   }
-  if (*row->Fields) {
-    error = "records are made by the meter and cannot be given";
-    return false;
-  }
   const std::vector<TField>& fields = LayoutOf(*row);
+  if (*row->Fields && fields[0].Kind != fkLoadBlock) return PutRecord(*row, fields, text, data, error);
   const bool ascii = fields.size() == 1 && fields[0].Kind == fkAscii;
   std::vector<std::string> entries = ascii ? std::vector<std::string>{text} : Split(text, "; ");
   std::vector<std::string> labels;
@@ -949,6 +1191,21 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
       if (!PutField(fields[k], values[k], data, error)) return false;
   }
   return true;
+}
+
+std::vector<TLayoutField> LayoutFields(const std::string& di) {
+  std::vector<TLayoutField> out;
+  const TReadingFormat* row = FindReadingFormat(di);
+  if (!row) return out;
+  for (const TField& f : LayoutOf(*row)) {
+    std::string kind = "number";
+    for (const TNamedKind& k : kNamedKinds)
+      if (k.Kind == f.Kind) kind = k.Token;
+    for (const TNamedKind& k : kSizedKinds)
+      if (k.Kind == f.Kind) kind = std::string(k.Token, std::strlen(k.Token) - 1);
+    out.push_back({kind, f.Bytes, f.Decimals, f.Signed, f.Group});
+  }
+  return out;
 }
 
 int ReadingLength(const std::string& di) {

@@ -20,7 +20,10 @@
 //   HEX*n            n bytes shown as hexadecimal, most significant first (passwords)
 //   DIGITS*n         n bytes of BCD shown digit for digit, leading zeros kept (addresses)
 //   LOADBLOCK        load record blocks (A0 A0, length, time, six sections closed by AA,
-//                    checksum, E5 E5), one after the other
+//                    checksum, E5 E5), one after the other; Fields names the time and the
+//                    values of the six sections
+//   FREEZEBLOCK      a freeze data block (05 DI2 FF DI0): the items DI1 = 00, 01..0A and 10 of
+//                    the same freeze one after the other, 29 + 48 × (k + 1) bytes for k tariffs
 //
 // A row's Entries says how many entries the data holds: "" one; "A,B,C" or "total,A,B,C" one per
 // label; "total,T" a data block of tariffs (总, 费率1, 费率2, ... as many as the data holds; a
@@ -50,6 +53,7 @@ struct TReadingFormat {
   const char* Note;     // what to know when checking the row against the standard
   const char* Access = "";  // 只读, 读写, 只写
   const char* Fields = "";  // names of a record's fields, see above
+  const char* Request = "";  // the data a read sends after the identifier ("NN YYMMDDhhmm"), wire order
 };
 
 // The table: the rows of Appendix A, then the parameters and load records. An identifier's own
@@ -67,18 +71,35 @@ std::string RowMemberName(const TReadingFormat& row, const std::string& di);
 // else empty.
 std::string IdentifierName(const std::string& di);
 
+// One entry of a reading: a record's field, a tariff or phase of a data block, a value of one
+// point of a load record.
+struct TReadingEntry {
+  std::string Name;  // "发生时刻", "总", "费率2", "A", "记录块1 A相电压"; empty for a single value
+  std::string Text;  // the value as shown, with its unit ("1234.56 kWh"), or why it does not read
+  std::string Unit;  // the unit of its first number, or empty
+  bool Ok = true;
+};
+
 struct TReading {
   bool Ok = false;
   std::string Text;   // "1234.56 kWh", or "无法按XXXXXX.XX kWh解析：..." when not Ok
   std::string Value;  // for a single number the number alone ("1234.56"), else Text
   std::string Unit;   // the unit of the first number of the layout ("kWh"), or empty
+  // Entry by entry; empty when the data as a whole does not fit the layout. A record with one
+  // field that does not read lists that field with Ok false and the others as they read.
+  std::vector<TReadingEntry> Entries;
 };
 
 // `data`: the reply's data after the identifier, wire order, without the 33H offset.
 TReading FormatReading(const std::string& di, const std::vector<uint8_t>& data);
-// The same for a decoded frame: the reading of a normal read reply (11H from the meter,
-// at least the identifier); Ok false with a reason for any other frame.
+// The same for a decoded frame: the reading of a normal read reply (11H from the meter, at least
+// the identifier; 12H, a follow-up, without its closing sequence number), or the address a
+// normal 13H reply carries; Ok false with a reason for any other frame.
 TReading ReplyReading(const TFrameBody& body);
+// What the data a read request carries after the identifier says: the number of blocks and
+// the given time of a load record read (06 DI2 00 01: NN, then YYMMDDhhmm), entry by entry.
+// Ok false when the identifier is read without data or the data does not fit.
+TReading RequestReading(const std::string& di, const std::vector<uint8_t>& data);
 // What a tool tip shows for a read reply: "DI name: reading".
 std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data);
 // The same for a decoded frame: the tip of a normal 11H reply from the meter; empty for others.
@@ -90,6 +111,20 @@ std::string ReplyReadingTip(const TFrameBody& body);
 // message for a text that does not fit the identifier's layout, or an identifier without one.
 bool ParseReading(const std::string& di, const std::string& text, std::vector<uint8_t>& data,
                   std::string& error);
+
+// One field of an identifier's layout, for those who compose data in it (the virtual meter).
+struct TLayoutField {
+  std::string Kind;  // "number", or the notation: "YYMMDDhhmmss", "YYMMDDhhmm", "hhmmss", "YYMMDDWW",
+                     // "MMDDhhmm", "DDhh", "MMDDNN", "hhmmNN", "YYMMDDNN", "ASCII", "WORD", "HEX",
+                     // "DIGITS", "LOADBLOCK", "FREEZEBLOCK"
+  int Bytes = 0;
+  int Decimals = 0;
+  bool Signed = false;
+  int Group = 0;  // the record field it belongs to
+};
+// The fields of one entry of the identifier's layout (of the whole record for a record), in wire
+// order; empty when the table does not know the identifier.
+std::vector<TLayoutField> LayoutFields(const std::string& di);
 
 // Number of data bytes of the identifier's reading, or 0 when it varies (data blocks of tariffs,
 // load records) or the table does not know the identifier.

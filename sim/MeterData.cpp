@@ -41,23 +41,24 @@ std::string DIText(uint32_t di) {
   return text;
 }
 
-// Whether the meter answers `di` of a row of the reading table beyond the catalogue: energy,
-// demand, variables and event counters (not yet the records), for its four tariffs.
-bool AnswersFromTable(const TReadingFormat& row, const std::string& di) {
-  if (*row.Fields || di[0] != '0' || di[1] > '3') return false;
-  const bool tariffs = di[0] == '0' && di[1] <= '1';  // energy and demand: DI1 is the tariff
+// Whether the meter answers `di` of a row of the reading table beyond the catalogue: every
+// identifier of Appendix A, energy and demand for its four tariffs.
+bool AnswersFromTable(const std::string& di) {
+  if (di[0] != '0' || di[1] > '6') return false;
+  const bool tariffs = di[1] <= '1';  // energy and demand: DI1 is the tariff
   return !tariffs || di.compare(4, 2, "FF") == 0 || di.compare(4, 2, "04") <= 0;
 }
 
 void AddTableFacts(std::vector<TCatalogFacts>& facts) {
   for (const TReadingFormat& row : ReadingFormats()) {
     for (const std::string& di : RowIdentifiers(row)) {
-      if (!AnswersFromTable(row, di)) continue;
+      if (!AnswersFromTable(di)) continue;
       TCatalogFacts f;
       ParseHex32(di, f.DI);
       f.Len = ReadingLength(di);
       f.Variable = f.Len == 0;
-      f.Read = true;
+      f.Read = std::strstr(row.Access, "读") != nullptr;
+      f.Write = std::strstr(row.Access, "写") != nullptr;
       facts.push_back(f);
     }
   }
@@ -153,18 +154,23 @@ double Power(double t, int kind, int k) {
   return kind == 1 ? va * pf : kind == 2 ? va * std::sqrt(1 - pf * pf) : va;
 }
 
+// Energy in 0.01 kWh of a type (1 forward, 2 reverse active), tariff (0 total) and settlement
+// period; `backSec` seconds ago (frozen values) the meter had counted 5 kWh a day less.
+unsigned long long EnergyUnits(const TMeterState& state, int type, int tariff, int period, double backSec = 0) {
+  long long total = 0;
+  if (type == 1) total = 123456 - 10000LL * std::min(period, 12);
+  if (type == 1 && period == 0) total += static_cast<long long>(kMeanPowerKw * Seconds(state) / 36);  // 0.01 kWh
+  else if (type == 2) total = 1234 - 100LL * std::min(period, 12);
+  total = std::max(0LL, total - std::llround(backSec / 86400 * (type == 1 ? 500 : 5)));
+  const unsigned long long sum = static_cast<unsigned long long>(total);
+  unsigned long long parts[5] = {sum, sum * 10 / 100, sum * 30 / 100, sum * 35 / 100, 0};
+  parts[4] = sum - parts[1] - parts[2] - parts[3];
+  return state.EnergyCleared || tariff > 4 ? 0 : parts[tariff];
+}
+
 // Energy in 0.01 kWh: 00DI2 DI1 DI0 = type, tariff, settlement period.
 std::vector<uint8_t> EnergyValue(const TMeterState& state, uint32_t di) {
-  unsigned long long total = 0;
-  int type = Byte(di, 2), tariff = Byte(di, 1), period = Byte(di, 0);
-  if (type == 1) total = 123456 - 10000ULL * static_cast<unsigned>(std::min(period, 12));
-  if (type == 1 && period == 0) total += static_cast<unsigned long long>(kMeanPowerKw * Seconds(state) / 36);  // 0.01 kWh
-  else if (type == 2) total = 1234 - 100ULL * static_cast<unsigned>(std::min(period, 12));
-  unsigned long long parts[5] = {total, total * 10 / 100, total * 30 / 100, total * 35 / 100, 0};
-  parts[4] = total - parts[1] - parts[2] - parts[3];
-  unsigned long long value = tariff <= 4 ? parts[tariff] : 0;
-  if (state.EnergyCleared) value = 0;
-  return TMeterData::Bcd(value, 4);
+  return TMeterData::Bcd(EnergyUnits(state, Byte(di, 2), Byte(di, 1), Byte(di, 0)), 4);
 }
 
 // Maximum demand (XX.XXXX kW) and the time it occurred (YYMMDDhhmm).
@@ -189,6 +195,7 @@ std::vector<uint8_t> EventValue(const TMeterState& state, uint32_t di) {
   std::vector<uint8_t> out;
   int kind = Byte(di, 2);
   int counts[3] = {kind % 5 + 1, kind % 3, 0};
+  if (kind == 0x11) counts[0] = static_cast<int>(state.PowerCuts.size());  // power down: as they happened
   for (int count : counts) {
     if (state.EventsCleared) count = 0;
     Append(out, TMeterData::Bcd(static_cast<unsigned long long>(count), 3));
@@ -311,22 +318,151 @@ std::vector<uint8_t> ParameterValue(const TMeterState& state, uint32_t di, int l
   return std::vector<uint8_t>(static_cast<size_t>(len), 0);
 }
 
+std::tm LocalTime(long long when) {
+  const std::time_t t = static_cast<std::time_t>(when);
+  std::tm out{};
+  localtime_r(&t, &out);
+  return out;
+}
+
+long long MeterNow(const TMeterState& state) {
+  return static_cast<long long>(std::time(nullptr)) + state.ClockOffsetSec;
+}
+
+std::vector<uint8_t> DateTimeSec(long long when) {
+  const std::tm t = LocalTime(when);
+  return BcdParts({t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon + 1, t.tm_year % 100});
+}
+
+std::vector<uint8_t> DateTimeMin(long long when) {
+  const std::tm t = LocalTime(when);
+  return BcdParts({t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon + 1, t.tm_year % 100});
+}
+
+// A field of a record the meter made up: times `when` (each time field five minutes after the
+// one before), small numbers, the operator code 12345678 and unused identifiers FFFFFFFF, empty
+// tables and texts.
+void SampleField(const TLayoutField& f, long long when, int& hexFields, std::vector<uint8_t>& out) {
+  const std::tm t = LocalTime(when + 300LL * f.Group);
+  if (f.Kind == "number") {
+    const unsigned long long limit = f.Bytes == 1 ? 10 : 10000;
+    Append(out, TMeterData::Bcd((100 + 37ULL * static_cast<unsigned>(f.Group)) % limit, f.Bytes));
+  } else if (f.Kind == "YYMMDDhhmmss") {
+    Append(out, DateTimeSec(when + 300LL * f.Group));
+  } else if (f.Kind == "YYMMDDhhmm") {
+    Append(out, DateTimeMin(when + 300LL * f.Group));
+  } else if (f.Kind == "MMDDhhmm") {
+    Append(out, BcdParts({t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon + 1}));
+  } else if (f.Kind == "hhmmss") {
+    Append(out, BcdParts({t.tm_sec, t.tm_min, t.tm_hour}));
+  } else if (f.Kind == "YYMMDDWW") {
+    Append(out, BcdParts({t.tm_wday, t.tm_mday, t.tm_mon + 1, t.tm_year % 100}));
+  } else if (f.Kind == "DDhh") {
+    Append(out, BcdParts({0, 1}));  // the 1st at 00 h
+  } else if (f.Kind == "HEX") {
+    if (hexFields++ == 0 && f.Bytes == 4) Append(out, {0x78, 0x56, 0x34, 0x12});
+    else out.insert(out.end(), static_cast<size_t>(f.Bytes), 0xFF);
+  } else {
+    out.insert(out.end(), static_cast<size_t>(f.Bytes), 0);  // tables and holidays unused, no bit set
+  }
+}
+
+bool IsRecord(uint32_t di) {
+  const TReadingFormat* row = FindReadingFormat(DIText(di));
+  return row && *row->Fields;
+}
+
+// The n-th last record of an event: a power-down record as it happened, others made up a day
+// apart. 02H for a power-down record that did not happen and for all after events were cleared.
+uint8_t EventRecord(const TMeterState& state, uint32_t di, std::vector<uint8_t>& out) {
+  const size_t n = Byte(di, 0);
+  if (state.EventsCleared) return meNoData;
+  if ((di & 0xFFFFFF00u) == 0x03110000u) {
+    if (n == 0 || n > state.PowerCuts.size()) return meNoData;
+    const auto& [down, back] = state.PowerCuts[state.PowerCuts.size() - n];
+    out = DateTimeSec(down);
+    Append(out, DateTimeSec(back));
+    return 0;
+  }
+  int hexFields = 0;
+  const long long when = MeterNow(state) - 86400LL * static_cast<long long>(n) - 3600;
+  for (const TLayoutField& f : LayoutFields(DIText(di))) SampleField(f, when, hexFields, out);
+  return 0;
+}
+
+// When the n-th last freeze of kind DI2 was taken: the timed and the daily freeze at midnight,
+// the hourly one on the hour, the instant one n hours ago, the switch-overs on New Year's day.
+long long FreezeTime(const TMeterState& state, int kind, int n) {
+  const long long now = MeterNow(state);
+  std::tm t = LocalTime(now);
+  t.tm_sec = 0;
+  if (kind == 0x01) return now - 3600LL * n - t.tm_sec;
+  t.tm_min = 0;
+  if (kind == 0x04) t.tm_hour -= n - 1;
+  else t.tm_hour = 0;
+  if (kind == 0x00 || kind == 0x06) t.tm_mday -= n - 1;
+  if (kind == 0x02 || kind == 0x03) {
+    t.tm_mday = 1;
+    t.tm_mon = 0;
+    t.tm_year -= n - 1;
+  }
+  t.tm_isdst = -1;
+  return static_cast<long long>(std::mktime(&t));
+}
+
+// One item of a freeze (05 DI2 DI1 DI0, DI0 the n-th last): its time, energies and demands of
+// total and four tariffs, the powers; DI1 FF all of them one after the other.
+std::vector<uint8_t> FreezeItem(const TMeterState& state, int kind, int item, int n) {
+  const long long when = FreezeTime(state, kind, n);
+  const double back = static_cast<double>(MeterNow(state) - when);
+  std::vector<uint8_t> out;
+  if (item == 0x00) return DateTimeMin(when);
+  if (item >= 0x01 && item <= 0x08) {
+    for (int tariff = 0; tariff <= (kind == 0x04 ? 0 : 4); ++tariff)
+      Append(out, TMeterData::Bcd(EnergyUnits(state, item, tariff, 0, back), 4));
+  } else if (item == 0x09 || item == 0x0A) {
+    for (int tariff = 0; tariff <= 4; ++tariff)
+      Append(out, DemandValue(state, 0x01000000u | static_cast<uint32_t>(item - 8) << 16 | static_cast<uint32_t>(tariff) << 8));
+  } else if (item == 0x10) {
+    const double t = Seconds(state) - back;
+    for (int kindOfPower : {1, 2})
+      for (int k = 0; k <= 3; ++k) Append(out, Measured(Power(t, kindOfPower, k), 10000, 3));
+  }
+  return out;
+}
+
+std::vector<uint8_t> FreezeValue(const TMeterState& state, uint32_t di) {
+  const int kind = Byte(di, 2), item = Byte(di, 1), n = Byte(di, 0);
+  if (item != 0xFF) return FreezeItem(state, kind, item, n);
+  std::vector<uint8_t> out;
+  const std::vector<int> items = kind == 0x04 ? std::vector<int>{0x00, 0x01, 0x02}
+                                              : std::vector<int>{0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                                                                 0x08, 0x09, 0x0A, 0x10};
+  for (int i : items) Append(out, FreezeItem(state, kind, i, n));
+  return out;
+}
+
 // One load record block: A0 A0, length, time YYMMDDhhmm, six sections each closed by AAH
 // (voltage/current/frequency, power, power factor, energy, quadrant energy, demand; a class
-// other than 0 carries only its own section), checksum, E5 E5.
-std::vector<uint8_t> LoadBlock(int cls, const std::tm& when, int index) {
+// other than 0 carries only its own section), checksum, E5 E5. The values are those the meter
+// measured at that time.
+std::vector<uint8_t> LoadBlock(const TMeterState& state, int cls, long long when) {
+  const double t = Seconds(state) - static_cast<double>(MeterNow(state) - when);
+  const double back = static_cast<double>(MeterNow(state) - when);
   std::vector<uint8_t> sections[6];
-  auto& s1 = sections[0];
-  for (unsigned long long v : {2200ULL + static_cast<unsigned>(index), 2198ULL, 2203ULL}) Append(s1, TMeterData::Bcd(v, 2));
-  for (unsigned long long v : {5000ULL, 4980ULL, 5020ULL}) Append(s1, TMeterData::Bcd(v, 3));
-  Append(s1, TMeterData::Bcd(5000, 2));  // 50.00 Hz
-  for (int i = 0; i < 8; ++i) Append(sections[1], TMeterData::Bcd(i < 4 ? 11000 - 2000ULL * (i > 0) : 1200, 3));
-  for (int i = 0; i < 4; ++i) Append(sections[2], TMeterData::Bcd(998, 2));
-  for (unsigned long long v : {123456ULL, 1234ULL, 2345ULL, 345ULL}) Append(sections[3], TMeterData::Bcd(v, 4));
-  for (unsigned long long v : {1111ULL, 222ULL, 333ULL, 444ULL}) Append(sections[4], TMeterData::Bcd(v, 4));
-  for (unsigned long long v : {12345ULL, 1234ULL}) Append(sections[5], TMeterData::Bcd(v, 3));
+  for (int k = 1; k <= 3; ++k) Append(sections[0], Measured(Volts(t, k), 10, 2));
+  for (int k = 1; k <= 3; ++k) Append(sections[0], Measured(Amps(t, k), 1000, 3));
+  Append(sections[0], Measured(50.0 - 0.02 * Drift(t, 5), 100, 2));
+  for (int kind : {1, 2})
+    for (int k = 0; k <= 3; ++k) Append(sections[1], Measured(Power(t, kind, k), 10000, 3));
+  Append(sections[2], Measured(Power(t, 1, 0) / Power(t, 3, 0), 1000, 2));
+  for (int k = 1; k <= 3; ++k) Append(sections[2], Measured(Factor(t, k), 1000, 2));
+  for (int type : {1, 2, 3, 4}) Append(sections[3], TMeterData::Bcd(EnergyUnits(state, type, 0, 0, back), 4));
+  for (int type : {5, 6, 7, 8}) Append(sections[4], TMeterData::Bcd(EnergyUnits(state, type, 0, 0, back), 4));
+  Append(sections[5], Measured(Power(t, 1, 0), 10000, 3));
+  Append(sections[5], Measured(Power(t, 2, 0), 10000, 3));
 
-  std::vector<uint8_t> body = BcdParts({when.tm_min, when.tm_hour, when.tm_mday, when.tm_mon + 1, when.tm_year % 100});
+  std::vector<uint8_t> body = DateTimeMin(when);
   for (int i = 0; i < 6; ++i) {
     if (cls == 0 || cls == i + 1) Append(body, sections[i]);
     body.push_back(0xAA);
@@ -341,42 +477,61 @@ std::vector<uint8_t> LoadBlock(int cls, const std::tm& when, int index) {
   return block;
 }
 
-// 06 DI2 00 DI0: class DI2; DI0 00 earliest, 01 from a given time, 02 most recent. The read
-// parameter starts with the number of blocks (BCD); 01 adds the time YYMMDDhhmm.
-std::vector<uint8_t> LoadRecords(const TMeterState& state, uint32_t di, const std::vector<uint8_t>& params) {
+// The profile's interval of class `cls` (04000A02..07, class 0 that of class 1) in seconds.
+long long LoadInterval(const TMeterState& state, int cls) {
+  const uint32_t di = 0x04000A02u + static_cast<uint32_t>(std::max(cls, 1) - 1);
+  unsigned long long minutes = 15;
+  auto stored = state.Stored.find(di);
+  if (stored != state.Stored.end() && stored->second.size() == 2)
+    TMeterData::FromBcd(stored->second.data(), 2, minutes);
+  return 60LL * static_cast<long long>(std::max(1ULL, minutes));
+}
+
+// The given time of a read from a given time (mm hh DD MM YY after the count), or -1.
+long long GivenTime(const std::vector<uint8_t>& params) {
+  int parts[5];
+  for (int i = 0; i < 5; ++i) {
+    unsigned long long v = 0;
+    if (params.size() < 6 || !TMeterData::FromBcd(&params[static_cast<size_t>(i) + 1], 1, v)) return -1;
+    parts[i] = static_cast<int>(v);
+  }
+  if (parts[0] > 59 || parts[1] > 23 || parts[2] < 1 || parts[2] > 31 || parts[3] < 1 || parts[3] > 12) return -1;
+  std::tm t{};
+  t.tm_min = parts[0];
+  t.tm_hour = parts[1];
+  t.tm_mday = parts[2];
+  t.tm_mon = parts[3] - 1;
+  t.tm_year = parts[4] + 100;
+  t.tm_isdst = -1;
+  return static_cast<long long>(std::mktime(&t));
+}
+
+// 06 DI2 00 DI0: class DI2; DI0 00 the earliest (the meter records since midnight), 01 from a
+// given time, 02 the most recent, going back. The read parameter starts with the number of
+// blocks (BCD, at most 4 a reply); points lie on the profile's interval and never in the future.
+uint8_t LoadRecords(const TMeterState& state, uint32_t di, const std::vector<uint8_t>& params,
+                    std::vector<uint8_t>& out) {
   unsigned long long count = 1;
   if (!params.empty() && (!TMeterData::FromBcd(params.data(), 1, count) || count == 0)) count = 1;
   count = std::min(count, 4ULL);
-  std::tm when = TMeterData::MeterTime(state);
-  when.tm_sec = 0;
-  when.tm_min -= when.tm_min % 15;
-  int mode = Byte(di, 0);
-  if (mode == 0) {
-    when.tm_hour = 0;
-    when.tm_min = 0;
-  } else if (mode == 1 && params.size() >= 6) {
-    unsigned long long m, h, d, mo, y;
-    if (TMeterData::FromBcd(&params[1], 1, m) && TMeterData::FromBcd(&params[2], 1, h) &&
-        TMeterData::FromBcd(&params[3], 1, d) && TMeterData::FromBcd(&params[4], 1, mo) &&
-        TMeterData::FromBcd(&params[5], 1, y) && m < 60 && h < 24 && d >= 1 && d <= 31 && mo >= 1 && mo <= 12) {
-      when.tm_min = static_cast<int>(m);
-      when.tm_hour = static_cast<int>(h);
-      when.tm_mday = static_cast<int>(d);
-      when.tm_mon = static_cast<int>(mo) - 1;
-      when.tm_year = static_cast<int>(y) + 100;
-    }
+  const int cls = Byte(di, 2), mode = Byte(di, 0);
+  const long long step = LoadInterval(state, cls), now = MeterNow(state);
+  const long long latest = now - now % step;
+  std::tm midnight = LocalTime(now);
+  midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
+  midnight.tm_isdst = -1;
+  long long first = mode == 2 ? latest : static_cast<long long>(std::mktime(&midnight));
+  if (mode == 1 && params.size() > 1) {  // without a time: from the earliest, as 00 reads
+    first = GivenTime(params);
+    if (first < 0) return meOther;
+    first += (step - first % step) % step;  // the first point at or after the given time
   }
-  std::vector<uint8_t> out;
   for (unsigned long long i = 0; i < count; ++i) {
-    std::tm t = when;
-    t.tm_min += static_cast<int>(i) * (mode == 2 ? -15 : 15);
-    t.tm_isdst = -1;
-    std::time_t normal = std::mktime(&t);
-    std::tm fixed{};
-    localtime_r(&normal, &fixed);
-    Append(out, LoadBlock(Byte(di, 2), fixed, static_cast<int>(i)));
+    const long long when = first + static_cast<long long>(i) * (mode == 2 ? -step : step);
+    if (when > latest) break;
+    Append(out, LoadBlock(state, cls, when));
   }
-  return out;
+  return out.empty() ? meNoData : 0;
 }
 
 bool ValidDate(int year, int month, int day) {
@@ -432,6 +587,12 @@ uint8_t TMeterData::ReadValue(const TMeterState& state, uint32_t di, const std::
     out = stored->second;
     return 0;
   }
+  if (Byte(di, 3) == 0x05) {
+    out = FreezeValue(state, di);
+    return 0;
+  }
+  if (Byte(di, 3) == 0x06) return LoadRecords(state, di, params, out);
+  if (Byte(di, 3) == 0x03 && IsRecord(di)) return EventRecord(state, di, out);
   if (facts->Variable) {
     // A data block: every listed item with the same DI3, DI2 and DI0, in order.
     for (const TCatalogFacts& item : CatalogFacts()) {
@@ -447,7 +608,6 @@ uint8_t TMeterData::ReadValue(const TMeterState& state, uint32_t di, const std::
     case 0x02: out = VariableValue(state, di, facts->Len); break;
     case 0x03: out = EventValue(state, di); break;
     case 0x04: out = ParameterValue(state, di, facts->Len); break;
-    case 0x06: out = LoadRecords(state, di, params); return 0;
     default: out.assign(static_cast<size_t>(facts->Len), 0); break;
   }
   out.resize(static_cast<size_t>(facts->Len), 0);  // the catalogue's length is the contract
@@ -534,6 +694,11 @@ uint8_t TMeterData::SetReading(TMeterState& state, uint32_t di, const std::vecto
   if (di == 0x04000101 || di == 0x04000102 || di == 0x04000401) return WriteValue(state, di, data);
   state.Stored[di] = data;
   return 0;
+}
+
+void TMeterData::PowerCut(TMeterState& state, int seconds) {
+  const long long back = MeterNow(state);
+  state.PowerCuts.emplace_back(back - seconds, back);
 }
 
 bool TMeterData::SetClock(TMeterState& state, const std::vector<uint8_t>& v) {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Error words of abnormal replies.
@@ -45,6 +46,10 @@ struct TMeterState {
   bool EnergyCleared = false;   // 1AH
   bool DemandCleared = false;   // 19H
   bool EventsCleared = false;   // 1BH
+  // Power cuts the meter went through, oldest first: when the power went and when it came back
+  // (meter time, seconds since the epoch). Each is a power-down record (0311000n) and counts in
+  // 03110000.
+  std::vector<std::pair<long long, long long>> PowerCuts;
   // Measured values move with the time since this moment (voltages, currents, powers, energy).
   std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
 };
@@ -64,6 +69,8 @@ class TMeterData {
   // the address renames the meter, any other value is held as given. Returns 0, or 02H for an
   // identifier the meter does not know, 01H for data of the wrong length.
   static uint8_t SetReading(TMeterState& state, uint32_t di, const std::vector<uint8_t>& data);
+  // Records a power cut of `seconds` that ended just now.
+  static void PowerCut(TMeterState& state, int seconds);
   // Sets the clock from a broadcast time (ss mm hh DD MM YY, BCD). False for an impossible time.
   static bool SetClock(TMeterState& state, const std::vector<uint8_t>& ssmmhhDDMMYY);
 

@@ -119,7 +119,7 @@ TEST(Reading, DataThatDoesNotFitGivesAReasonInsteadOfANumber) {
       {"04000404", {0x01, 0x00, 0x56, 0x30, 0x32, 0x32}, "无法按ASCII*6解析：字节01不是可打印的ASCII字符"},
       {"0001FF00", {0x00, 0x00, 0x01, 0x00, 0x00}, "无法按XXXXXX.XX kWh解析：数据为5字节，应为4字节的整数倍"},
       {"0201FF00", {0x00, 0x22, 0x98, 0x21}, "无法按XXX.X V解析：数据为4字节，应为6字节"},
-      {"05060101", {0x00}, "无法解析：标识05060101没有已知的数据格式"},
+      {"05070101", {0x00}, "无法解析：标识05070101没有已知的数据格式"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.DI);
