@@ -51,6 +51,9 @@ const char kHelp[] =
     "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
     "  --listen tcp://ADDR:PORT  also serve the meter on this TCP address, as a serial server\n"
     "                    in raw mode does (one client at a time)\n"
+    "  --power-cut S     the meter starts after a power cut of S seconds (1..86400): it reads\n"
+    "                    one more power-down (03110000) and the cut as its last power-down\n"
+    "                    record (03110001: from S seconds before the start to the start)\n"
     "  --verbose         print one line per request and per reply\n"
     "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
     "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
@@ -101,7 +104,7 @@ int RunSimulate(const std::vector<std::string>& args) {
   TCliArgs parsed;
   std::string error;
   if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values",
-                     "--reply-from", "--listen"},
+                     "--reply-from", "--listen", "--power-cut"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
   if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
@@ -139,6 +142,8 @@ int RunSimulate(const std::vector<std::string>& args) {
     options.Faults.ReplyFrom = parsed.Get("--reply-from");
     if (!AllDigits(options.Faults.ReplyFrom, 12, false)) return Fail(ceBadInput, "--reply-from needs 12 decimal digits");
   }
+  if (parsed.Has("--power-cut") && !ParseInt(parsed.Get("--power-cut"), 1, 86400, options.PowerCutSec))
+    return Fail(ceBadInput, "--power-cut needs seconds from 1 to 86400");
   if (parsed.Has("--values")) {
     std::vector<std::string> junk;
     if (!ReadMeterValues(parsed.Get("--values"), options.Values, junk, error)) return Fail(ceBadInput, error);

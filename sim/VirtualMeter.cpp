@@ -77,6 +77,7 @@ struct TVirtualMeter::TImpl {
       : Options(std::move(options)), Core(Options.Address, Options.Password, Options.CollectorAddress),
         Faults(Options.Faults) {
     for (const auto& [di, data] : Options.Values) TMeterData::SetReading(Core.State, di, data);
+    if (Options.PowerCutSec > 0) TMeterData::PowerCut(Core.State, Options.PowerCutSec);
   }
 
   TMeterOptions Options;

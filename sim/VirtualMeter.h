@@ -37,6 +37,7 @@ struct TMeterOptions {
   // Readings set from the start (--set, --values): identifier -> data in wire order, as
   // ParseReading gives it. Held as given; the date and the time set the running clock.
   std::map<uint32_t, std::vector<uint8_t>> Values;
+  int PowerCutSec = 0;  // > 0: the meter starts after a power cut this long (a power-down record)
 };
 
 class TVirtualMeter {

@@ -3,6 +3,7 @@
 // first), as it follows the identifier in a reply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "protocol/Catalog.h"
@@ -277,4 +278,94 @@ TEST(Reading, EventRecordsReadFieldByField) {
   EXPECT_EQ(FormatReading("03110001", at).Text, "无法按记录格式解析：数据为6字节，应为12字节");
   EXPECT_EQ(FormatReading("03050000", TBytes(18, 0)).Text,
             "无法按XXXXXX XXXXXX min解析：数据为18字节，应为6字节");
+}
+
+// Tables A.5 (parameters), A.6 (freeze data) and A.7 (load records) entry by entry: names,
+// values and units as the standard's formats give them.
+TEST(Reading, ParametersFreezesAndLoadRecordsReadEntryByEntry) {
+  const TBytes time = {0x00, 0x00, 0x09, 0x12, 0x26};  // 2026-12-09 00:00
+  const std::pair<TCase, std::vector<std::string>> cases[] = {
+      {{"04000D01", {0x34, 0x12}, "1.234"}, {"1.234"}},  // A相电导系数 N.NNN
+      {{"04000A03", {0x30, 0x00}, "30 min"}, {"30 min"}},
+      {{"04030002", {0x01, 0x01, 0x10, 0x27}, "2027-10-01 #1"}, {"2027-10-01 #1"}},  // holiday: date, day table
+      {{"040401FE", {0x00, 0x00, 0x01, 0x00}, "00010000"}, {"00010000"}},  // display item: an identifier
+      {{"040005FF", Join({{0x14, 0x00}, TBytes(12, 0)}), "0014H（第2、4位置位）" + std::string(6, ' ')},
+       {"0014H（第2、4位置位）", "0000H（无置位）"}},
+      {{"05060001", time, "2026-12-09 00:00"}, {"2026-12-09 00:00"}},
+      {{"0506093E", Join({{0x45, 0x23, 0x01}, time, {0x00, 0x50, 0x00}, time}), ""},
+       {"总 1.2345 kW, 2026-12-09 00:00", "费率1 0.5000 kW, 2026-12-09 00:00"}},
+      {{"05061001", Join({{0x56, 0x34, 0x92}, TBytes(21, 0)}), ""}, {"总有功功率 -12.3456 kW", "C相无功功率 0.0000 kvar"}},
+      {{"0504FF01", Join({time, {0x67, 0x45, 0x23, 0x81}, {0x01, 0x00, 0x00, 0x00}}), ""},
+       {"整点冻结时间 2026-12-09 00:00", "整点冻结正向有功总电能 812345.67 kWh", "整点冻结反向有功总电能 0.01 kWh"}},
+      {{"06010000", LoadBlock(), ""}, {"记录块1 负荷记录存储时间 2026-12-09 10:15", "记录块1 B相电流 4.980 A"}},
+  };
+  for (const auto& [c, entries] : cases) {
+    SCOPED_TRACE(c.DI);
+    const TReading r = FormatReading(c.DI, c.Data);
+    EXPECT_TRUE(r.Ok) << r.Text;
+    std::vector<std::string> shown;
+    for (const TReadingEntry& e : r.Entries) shown.push_back(e.Name.empty() ? e.Text : e.Name + " " + e.Text);
+    for (const std::string& entry : entries)
+      EXPECT_NE(std::find(shown.begin(), shown.end(), entry), shown.end()) << entry << " in " << r.Text;
+  }
+  EXPECT_EQ(ReadingLength("040005FF"), 14);
+  EXPECT_EQ(ReadingLength("04030001"), 4);
+  EXPECT_EQ(IdentifierName("05060101"), "(上1次)日冻结正向有功电能数据");
+  EXPECT_EQ(IdentifierName("04030002"), "第2公共假日日期及日时段表号");
+}
+
+// A freeze data block (05 DI2 FF DI0) is its items one after the other: time, eight energies and
+// two demands of total and k tariffs, the eight powers; 29 + 48 × (k + 1) bytes.
+TEST(Reading, AFreezeBlockReadsItemByItem) {
+  TBytes block = {0x00, 0x00, 0x09, 0x12, 0x26};         // 2026-12-09 00:00
+  block.insert(block.end(), {0x00, 0x00, 0x01, 0x00});   // forward active total 100.00 kWh
+  block.insert(block.end(), {0x00, 0x40, 0x00, 0x00});   // forward active tariff 1 40.00 kWh
+  block.insert(block.end(), 7 * 8, 0x00);                // the seven other energies, k = 1
+  block.insert(block.end(), 2 * 16, 0x00);               // the two demands: 0.0000 kW at a zero time
+  for (int i = 0; i < 2 * 16; i += 8) std::copy_n(TBytes{0, 0, 0, 0x00, 0x00, 0x01, 0x01, 0x26}.begin(), 8, block.end() - 32 + i);
+  block.insert(block.end(), 24, 0x00);                   // powers
+  const TReading r = FormatReading("0506FF01", block);
+  ASSERT_TRUE(r.Ok) << r.Text;
+  EXPECT_EQ(r.Entries.size(), 1u + 8 * 2 + 2 * 2 + 8);
+  EXPECT_EQ(r.Entries[0].Name + " " + r.Entries[0].Text, "(上1次)日冻结时间 2026-12-09 00:00");
+  EXPECT_EQ(r.Entries[2].Name + " " + r.Entries[2].Text, "(上1次)日冻结正向有功电能数据 费率1 40.00 kWh");
+  EXPECT_EQ(r.Entries[17].Name + " " + r.Entries[17].Text, "(上1次)日冻结正向有功最大需量及发生时间数据 总 0.0000 kW, 2026-01-01 00:00");
+  block.pop_back();
+  EXPECT_EQ(FormatReading("0506FF01", block).Text, "无法按记录格式解析：数据为124字节，应为29+48×(k+1)字节");
+}
+
+// Bad replies: a record one byte short or long, invalid BCD in one field of a load record,
+// identifiers just past a range (holiday FF, daily freeze 3F, load record DI0 03).
+TEST(Reading, BadRecordsAndIdentifiersPastARangeSaySo) {
+  EXPECT_EQ(FormatReading("03110001", TBytes(13, 0x01)).Text, "无法按记录格式解析：数据为13字节，应为12字节");
+  EXPECT_EQ(FormatReading("0504FF01", TBytes(12, 0x01)).Text, "无法按记录格式解析：数据为12字节，应为13字节");
+  TBytes bad = LoadBlock();
+  bad[8] = 0x2A;  // the A phase voltage 2A00H is not BCD; fix the checksum so that only it is wrong
+  bad[bad.size() - 3] = static_cast<uint8_t>(bad[bad.size() - 3] + 0x2A);
+  EXPECT_EQ(FormatReading("06010000", bad).Text, "无法按LOADBLOCK解析：字节2A不是BCD码");
+  for (const char* di : {"040300FF", "0506013F", "06000003", "05000010", "0504FF00", "04040300"})
+    EXPECT_EQ(FindReadingFormat(di), nullptr) << di;
+  TFrameBody address;  // 93H with five bytes instead of six
+  address.Dir = 1;
+  address.Normal = address.LastFrame = true;
+  address.FuncCode = 0x13;
+  address.Data = "1290785634";
+  EXPECT_EQ(ReplyReading(address).Text, "无法解析：通信地址应为6字节，数据为5字节");
+  EXPECT_EQ(RequestReading("06000001", {0x02, 0x15, 0x10, 0x09, 0x12}).Text,
+            "无法按NN YYMMDDhhmm解析：数据为5字节，应为6字节");
+  EXPECT_EQ(RequestReading("06000001", {0x02, 0x15, 0x10, 0x32, 0x12, 0x26}).Text,
+            "记录块数 2; 给定时间 无法解析：2026-12-32不是有效日期");
+}
+
+// A record typed as it reads gives its bytes back (the meter's --set of a record).
+TEST(Reading, ARecordTypedAsItReadsGivesItsBytes) {
+  const TBytes cut = {0x00, 0x15, 0x10, 0x09, 0x12, 0x26, 0x30, 0x16, 0x10, 0x09, 0x12, 0x26};
+  TBytes data;
+  std::string error;
+  EXPECT_TRUE(ParseReading("03110001", "发生时刻 2026-12-09 10:15:00; 结束时刻 2026-12-09 10:16:30", data, error)) << error;
+  EXPECT_EQ(data, cut);
+  EXPECT_FALSE(ParseReading("03110001", "发生时刻 2026-12-09 10:15:00", data, error));
+  EXPECT_FALSE(ParseReading("03110001", "发生时刻 2026-12-09 10:15:00; 开始 2026-12-09 10:16:30", data, error));
+  EXPECT_TRUE(ParseReading("04030001", "2027-10-01 #1", data, error)) << error;
+  EXPECT_EQ(data, (TBytes{0x01, 0x01, 0x10, 0x27}));
 }
