@@ -270,3 +270,18 @@ TEST_F(SimulateTest, SetAndValuesFileGiveTheReadings) {
     EXPECT_NE(r.Err.find("--set"), std::string::npos) << r.Err;
   }
 }
+
+// A meter started after a power cut counts it and holds its power-down record.
+TEST_F(SimulateTest, PowerCutGivesAPowerDownRecord) {
+  TBackground sim({DLT645_BIN, "simulate", "--link", Dir + "/m", "--power-cut", "90"}, Dir);
+  ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
+  TProcessResult r = RunProcess({DLT645_BIN, "send", "--port", Dir + "/m", "--cmd", "read", "--address", "1", "--di", "03110000"});
+  EXPECT_NE(r.Out.find("Reading=1\n"), std::string::npos) << r.Out << r.Err;
+  r = RunProcess({DLT645_BIN, "send", "--port", Dir + "/m", "--cmd", "read", "--address", "1", "--di", "03110001"});
+  EXPECT_NE(r.Out.find("Reading=发生时刻 20"), std::string::npos) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Reading=结束时刻 20"), std::string::npos) << r.Out << r.Err;
+  r = RunProcess({DLT645_BIN, "send", "--port", Dir + "/m", "--cmd", "read", "--address", "1", "--di", "03110002"});
+  EXPECT_NE(r.Out.find("ErrorWord=02"), std::string::npos) << r.Out << r.Err;  // one cut only
+  EXPECT_EQ(sim.Stop(SIGINT), 0);
+  EXPECT_EQ(RunProcess({DLT645_BIN, "simulate", "--power-cut", "0"}, 5000).ExitCode, 2);
+}

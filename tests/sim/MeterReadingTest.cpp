@@ -97,3 +97,63 @@ TEST(MeterReading, SetReadingsAreAnsweredAsSet) {
   EXPECT_EQ(TMeterData::SetReading(state, 0x00010500, {0, 0, 0, 0}), 0x02);  // not known
   EXPECT_EQ(TMeterData::SetReading(state, 0x02010100, {0, 0, 0}), 0x01);     // wrong length
 }
+
+namespace {
+// A YYMMDDhhmmss or YYMMDDhhmm time (wire order, `bytes` 6 or 5) as seconds since the epoch.
+long long When(const std::vector<uint8_t>& d, size_t at, int bytes) {
+  auto two = [&](size_t i) { return (d[at + i] >> 4) * 10 + (d[at + i] & 15); };
+  std::tm t{};
+  const size_t m = bytes == 6 ? 1 : 0;
+  t.tm_sec = bytes == 6 ? two(0) : 0;
+  t.tm_min = two(m);
+  t.tm_hour = two(m + 1);
+  t.tm_mday = two(m + 2);
+  t.tm_mon = two(m + 3) - 1;
+  t.tm_year = two(m + 4) + 100;
+  t.tm_isdst = -1;
+  return static_cast<long long>(std::mktime(&t));
+}
+}  // namespace
+
+// A power cut adds a power-down record and bumps its count; records that did not happen are 02H.
+TEST(MeterReading, APowerCutAddsItsRecordAndItsCount) {
+  TMeterState state;
+  std::vector<uint8_t> data;
+  EXPECT_EQ(Reading(state, "03110000"), "0");
+  EXPECT_EQ(TMeterData::ReadValue(state, 0x03110001, {}, data), 0x02);
+  TMeterData::PowerCut(state, 90);
+  EXPECT_EQ(Reading(state, "03110000"), "1");
+  ASSERT_EQ(TMeterData::ReadValue(state, 0x03110001, {}, data), 0);
+  ASSERT_EQ(data.size(), 12u);
+  EXPECT_EQ(When(data, 6, 6) - When(data, 0, 6), 90);
+  EXPECT_LE(std::llabs(When(data, 6, 6) - static_cast<long long>(std::time(nullptr))), 2);
+  EXPECT_EQ(TMeterData::ReadValue(state, 0x03110002, {}, data), 0x02);
+}
+
+// Load records lie on the profile's interval and are read from a given time, never ahead of the
+// clock; a freeze is taken at midnight.
+TEST(MeterReading, LoadRecordsFollowTheIntervalAndAreReadByTime) {
+  TMeterState state;
+  state.Stored[0x04000A02] = {0x30, 0x00};  // class 1 every 30 minutes
+  const long long now = static_cast<long long>(std::time(nullptr));
+  std::tm t{};
+  const std::time_t earlier = static_cast<std::time_t>(now - 3 * 3600);
+  localtime_r(&earlier, &t);
+  auto bcd = [](int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); };
+  const std::vector<uint8_t> params = {0x02, bcd(t.tm_min), bcd(t.tm_hour), bcd(t.tm_mday), bcd(t.tm_mon + 1), bcd(t.tm_year % 100)};
+  std::vector<uint8_t> data;
+  ASSERT_EQ(TMeterData::ReadValue(state, 0x06010001, params, data), 0);
+  const TReading reading = FormatReading("06010001", data);
+  ASSERT_TRUE(reading.Ok) << reading.Text;
+  ASSERT_EQ(data.size(), 2u * (3 + 5 + 17 + 6 + 3));  // two blocks of class 1
+  const long long first = When(data, 3, 5), second = When(data, 34 + 3, 5);
+  EXPECT_EQ(second - first, 1800);
+  EXPECT_EQ(first % 1800, 0);
+  EXPECT_GE(first, now - 3 * 3600 - 59);
+  const std::time_t later = static_cast<std::time_t>(now + 3600);
+  localtime_r(&later, &t);
+  const std::vector<uint8_t> ahead = {0x01, bcd(t.tm_min), bcd(t.tm_hour), bcd(t.tm_mday), bcd(t.tm_mon + 1), bcd(t.tm_year % 100)};
+  EXPECT_EQ(TMeterData::ReadValue(state, 0x06010001, ahead, data), 0x02);
+  ASSERT_EQ(TMeterData::ReadValue(state, 0x05060001, {}, data), 0);
+  EXPECT_EQ(Reading(state, "05060001").substr(10), " 00:00");
+}
