@@ -64,7 +64,10 @@ void CheckRead(const std::string& di, const std::vector<uint8_t>& data) {
   if (r.Value != r.Text) FUZZ_CHECK(r.Text == r.Value + " " + r.Unit);
   const TReadingFormat* row = FindReadingFormat(di);
   FUZZ_CHECK(row != nullptr);
-  if (std::string(row->Layout) == "LOADBLOCK") return;  // made by the meter, never typed
+  const std::string layout = row->Layout;
+  if (layout == "LOADBLOCK" || layout == "FREEZEBLOCK") return;  // made by the meter, never typed
+  // A record reads entry by entry, each field after its name; typed so it gives its bytes back.
+  if (*row->Fields) FUZZ_CHECK(!r.Entries.empty());
 
   FUZZ_CHECK(ParseReading(di, r.Text, parsed, error));
   FUZZ_CHECK(parsed.size() == data.size());
@@ -91,6 +94,29 @@ void CheckParse(const std::string& di, const std::string& text) {
   FUZZ_CHECK(ParseReading(di, r.Text, back, error) && back == data);
 }
 
+// The other replies: a read address (13H) reply, a follow-up (12H) with its sequence number,
+// and the data of a read request (a load record from a given time) never crash and say why not.
+void CheckOtherReplies(const std::string& di, const std::vector<uint8_t>& data) {
+  static const char* hex = "0123456789ABCDEF";
+  TFrameBody body;
+  body.Dir = 1;
+  body.Normal = body.LastFrame = true;
+  for (int i = 3; i >= 0; --i)
+    for (int k : {0, 1}) body.Data += di.size() == 8 ? di[static_cast<std::size_t>(2 * i + k)] : '0';
+  for (uint8_t b : data) (body.Data += hex[b >> 4]) += hex[b & 15];
+  body.FuncCode = 0x12;  // the last byte is the sequence number, no part of the value
+  const TReading follow = ReplyReading(body);
+  if (!data.empty() && di.size() == 8)
+    FUZZ_CHECK(follow.Text == FormatReading(di, std::vector<uint8_t>(data.begin(), data.end() - 1)).Text);
+  body.FuncCode = 0x13;
+  body.Data = body.Data.substr(8);
+  const TReading address = ReplyReading(body);
+  FUZZ_CHECK(address.Ok == (data.size() == 6) && !address.Text.empty());
+  if (address.Ok) FUZZ_CHECK(address.Text.size() == 12);
+  const TReading request = RequestReading(di, data);
+  FUZZ_CHECK(!request.Text.empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -99,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::string di = PickIdentifier(in);
   CheckRead(di, PickData(in, di));
   CheckParse(di, PickText(in));
+  CheckOtherReplies(di, PickData(in, di));
   ReadingTip(di, in.ConsumeRemainingBytes<uint8_t>());
   return 0;
 }

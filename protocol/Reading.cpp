@@ -1143,17 +1143,26 @@ TReading ReplyReading(const TFrameBody& body) {
   return FormatReading(di, data);
 }
 
-std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data) {
+namespace {
+// "DI name: reading"; a record or a block entry by entry, one line each.
+std::string TipText(const std::string& di, const TReading& reading) {
   const std::string name = IdentifierName(di);
-  return Upper(di) + (name.empty() ? "" : " " + name) + ": " + FormatReading(di, data).Text;
+  std::string tip = Upper(di) + (name.empty() ? "" : " " + name) + ":";
+  if (reading.Entries.size() <= 1) return tip + " " + reading.Text;
+  for (const TReadingEntry& e : reading.Entries) tip.append("\r\n").append(e.Name.empty() ? e.Text : e.Name + " " + e.Text);
+  return tip;
+}
+}  // namespace
+
+std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data) {
+  return TipText(di, FormatReading(di, data));
 }
 
 std::string ReplyReadingTip(const TFrameBody& body) {
   if (body.Dir != 1 || !body.Normal || body.FuncCode != 0x11 || body.Data.size() < 8) return "";
   std::string di;
   for (int i = 3; i >= 0; --i) di += body.Data.substr(static_cast<size_t>(2 * i), 2);
-  const std::string name = IdentifierName(di);
-  return Upper(di) + (name.empty() ? "" : " " + name) + ": " + ReplyReading(body).Text;
+  return TipText(di, ReplyReading(body));
 }
 
 bool ParseReading(const std::string& di, const std::string& text, std::vector<uint8_t>& data, std::string& error) {

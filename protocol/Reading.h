@@ -100,7 +100,8 @@ TReading ReplyReading(const TFrameBody& body);
 // the given time of a load record read (06 DI2 00 01: NN, then YYMMDDhhmm), entry by entry.
 // Ok false when the identifier is read without data or the data does not fit.
 TReading RequestReading(const std::string& di, const std::vector<uint8_t>& data);
-// What a tool tip shows for a read reply: "DI name: reading".
+// What a tool tip shows for a read reply: "DI name: reading"; for a record or a block one line
+// per entry after "DI name:", lines separated by CR LF.
 std::string ReadingTip(const std::string& di, const std::vector<uint8_t>& data);
 // The same for a decoded frame: the tip of a normal 11H reply from the meter; empty for others.
 std::string ReplyReadingTip(const TFrameBody& body);

@@ -158,6 +158,8 @@ TEST(Reading, EveryCatalogueEntryHasALayoutOfItsLength) {
   EXPECT_EQ(IdentifierName("00010000"), "(当前)正向有功总电量");
   EXPECT_EQ(IdentifierName("02800002"), "电网频率");
   EXPECT_EQ(ReadingTip("02010100", {0x01, 0x22}), "02010100 A相电压: 220.1 V");
+  EXPECT_EQ(ReadingTip("0201FF00", {0x00, 0x22, 0x98, 0x21, 0x03, 0x22}),
+            "0201FF00 电压数据块:\r\nA 220.0 V\r\nB 219.8 V\r\nC 220.3 V");
   TFrameBody reply;  // a normal 11H reply: identifier 00010000 in wire order, then 1234.56
   reply.Dir = 1;
   reply.Normal = reply.LastFrame = true;
