@@ -3,6 +3,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <regex>
 #include <iostream>
@@ -46,6 +48,65 @@ class TCliSink : public TLogSink {
   std::string LastError;
 };
 
+// The port as the channel sees it, with the times bytes arrive taken as they are read: the time
+// the request's last byte was written, the first arrival after it and the longest pause between
+// two arrivals. The channel reads whatever is waiting as soon as its wait wakes, so an arrival
+// is timed to well under a millisecond; bytes that came together count as one arrival.
+class TTimedTransport : public TTransport {
+ public:
+  explicit TTimedTransport(TTransport& inner) : Inner(inner) {}
+  using TTransport::Open;
+  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override {
+    return Inner.Open(port, settings, inputMode);
+  }
+  int Close(std::string& error) override { return Inner.Close(error); }
+  bool PortOpen() const override { return Inner.PortOpen(); }
+  std::string PortName() const override { return Inner.PortName(); }
+  std::string Settings() const override { return Inner.Settings(); }
+  int InputMode() const override { return Inner.InputMode(); }
+  int DiscardInput(std::string& error) override { return Inner.DiscardInput(error); }
+  int Write(const uint8_t* buf, int count, std::string& error) override {
+    const int code = Inner.Write(buf, count, error);
+    std::lock_guard<std::mutex> guard(Lock);
+    Written = TClock::now();
+    First = Last = TClock::time_point{};
+    MaxGap = TClock::duration::zero();
+    return code;
+  }
+  int InBufferCount(std::string& error) override { return Inner.InBufferCount(error); }
+  int Read(int count, std::vector<uint8_t>& out, std::string& error) override {
+    const int got = Inner.Read(count, out, error);
+    if (got > 0) Arrived(TClock::now());
+    return got;
+  }
+  int WaitReadable(int timeoutMs, std::string& error) override { return Inner.WaitReadable(timeoutMs, error); }
+  void Interrupt() override { Inner.Interrupt(); }
+  std::string Describe() const override { return Inner.Describe(); }
+  bool Lost() const override { return Inner.Lost(); }
+
+  // The timing since the last write, in milliseconds.
+  void Timing(double& firstByteMs, double& maxGapMs) {
+    std::lock_guard<std::mutex> guard(Lock);
+    firstByteMs = First == TClock::time_point{} ? -1 : Ms(First - Written);
+    maxGapMs = Ms(MaxGap);
+  }
+
+ private:
+  using TClock = std::chrono::steady_clock;
+  static double Ms(TClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+  void Arrived(TClock::time_point now) {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (First == TClock::time_point{}) First = now;
+    else MaxGap = std::max(MaxGap, now - Last);
+    Last = now;
+  }
+
+  TTransport& Inner;
+  std::mutex Lock;
+  TClock::time_point Written, First, Last;
+  TClock::duration MaxGap = TClock::duration::zero();
+};
+
 }  // namespace
 
 static bool IsLineSettings(const std::string& text) {
@@ -86,6 +147,7 @@ struct TCliLink::TImpl {
 
   TCliSink Sink;
   TPortLink Port;
+  TTimedTransport Timed{Port};
   std::mutex Lock;
   std::condition_variable Ended;
   // The exchange in progress, filled by the two handlers on the sending thread.
@@ -100,7 +162,7 @@ struct TCliLink::TImpl {
 
   void Install() {
     Channel.Init();
-    Channel.SetControl(&Port);
+    Channel.SetControl(&Timed);
     Channel.SetReplyHandler([this](const TKvFrame& sent, const TKvFrame& reply, const TFrameBody& body,
                                    const std::string&, int) {
       std::lock_guard<std::mutex> guard(Lock);
@@ -210,6 +272,7 @@ TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uin
   result.Body = I.Body;
   result.RoundTripMs = I.RoundTripMs;
   result.Strays = I.Strays;
+  I.Timed.Timing(result.FirstByteMs, result.MaxGapMs);
   if (result.Kind == ekInvalid) result.InvalidFrame = I.Sink.TakeError();
   return result;
 }

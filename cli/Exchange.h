@@ -37,6 +37,10 @@ struct TExchangeResult {
   bool HasReply = false;
   TFrameBody Body;
   double RoundTripMs = 0;  // from the write to the reply's last byte, microsecond resolution
+  // The line's timing as read: from the request's last byte written to the first byte that came
+  // back (-1: nothing came), and the longest pause between two arrivals until the answer.
+  double FirstByteMs = -1;
+  double MaxGapMs = 0;
   std::vector<TStrayReply> Strays;
 };
 

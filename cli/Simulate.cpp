@@ -20,6 +20,9 @@
 
 namespace {
 
+// A meter answers no sooner than 20 ms after the request; the virtual one a little later.
+constexpr int kDefaultResponseMs = 22;
+
 const char kHelp[] =
     "Usage: dlt645 simulate [OPTIONS]\n"
     "\n"
@@ -39,7 +42,9 @@ const char kHelp[] =
     "  --password P      password, 8 hex digits, most significant first (default 26404915)\n"
     "  --collector ADDR  address of the collector in front of the meter (default 000000009999)\n"
     "  --link PATH       make this link instead of the default one\n"
-    "  --delay MS        wait MS milliseconds before each reply (0..60000)\n"
+    "  --response MS     the meter's response time, from the request's last byte to the\n"
+    "                    reply's first (0..60000, default 22; the standard allows 20 to 500)\n"
+    "  --delay MS        wait MS milliseconds more before each reply (0..60000)\n"
     "  --preamble N      FE bytes before each reply (0..16, default 4)\n"
     "  --slow MS         delay of the AT+SLOW result (default 5000)\n"
     "  --fault F         add a fault, repeatable: noise (random bytes with a stray 68H before\n"
@@ -47,7 +52,10 @@ const char kHelp[] =
     "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
     "                    bytes before the reply), c0 (every reply with control code C0H), late\n"
     "                    (a meter one behind: each reply is preceded by the reply to the\n"
-    "                    previous request, which so arrives after the next request)\n"
+    "                    previous request, which so arrives after the next request),\n"
+    "                    anyaddress (answers frames for other addresses), shortdata (energy\n"
+    "                    readings one byte short), acceptbadsum (answers frames with a wrong\n"
+    "                    checksum), noshortened (ignores a shortened address)\n"
     "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
     "  --listen tcp://ADDR:PORT  also serve the meter on this TCP address, as a serial server\n"
     "                    in raw mode does (one client at a time)\n"
@@ -100,16 +108,8 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
-int RunSimulate(const std::vector<std::string>& args) {
-  TCliArgs parsed;
-  std::string error;
-  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--preamble", "--slow", "--fault", "--set", "--values",
-                     "--reply-from", "--listen", "--power-cut"},
-                    {"--verbose"}, error))
-    return Fail(ceBadInput, error);
-  if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
-
-  TMeterOptions options;
+// The meter's identity: address, password, collector.
+int ReadIdentity(const TCliArgs& parsed, TMeterOptions& options) {
   options.Address = parsed.Get("--address", options.Address);
   options.Password = parsed.Get("--password", options.Password);
   options.CollectorAddress = parsed.Get("--collector", options.CollectorAddress);
@@ -117,33 +117,58 @@ int RunSimulate(const std::vector<std::string>& args) {
     return Fail(ceBadInput, "--address needs 12 decimal digits (not 999999999999)");
   if (!AllDigits(options.Password, 8, true)) return Fail(ceBadInput, "--password needs 8 hex digits");
   if (!AllDigits(options.CollectorAddress, 12, false)) return Fail(ceBadInput, "--collector needs 12 decimal digits");
+  return ceOk;
+}
+
+// The times and counts: response time, delay, preamble, the slow text command, the power cut.
+int ReadTimes(const TCliArgs& parsed, TMeterOptions& options) {
+  if (parsed.Has("--response") && !ParseInt(parsed.Get("--response"), 0, 60000, options.ResponseMs))
+    return Fail(ceBadInput, "--response needs milliseconds from 0 to 60000");
   if (parsed.Has("--delay") && !ParseInt(parsed.Get("--delay"), 0, 60000, options.Faults.DelayMs))
     return Fail(ceBadInput, "--delay needs milliseconds from 0 to 60000");
   if (parsed.Has("--preamble") && !ParseInt(parsed.Get("--preamble"), 0, 16, options.PreambleCount))
     return Fail(ceBadInput, "--preamble needs a count from 0 to 16");
   if (parsed.Has("--slow") && !ParseInt(parsed.Get("--slow"), 0, 600000, options.SlowCommandMs))
     return Fail(ceBadInput, "--slow needs milliseconds from 0 to 600000");
-  for (const std::string& fault : parsed.GetAll("--fault")) {
-    TMeterFaults& f = options.Faults;
-    if (fault == "noise") f.Noise = true;
-    else if (fault == "split") {
-      f.SplitPieces = 3;
-      f.SplitPauseMs = 50;
-    }
-    else if (fault == "badsum") f.BadChecksum = true;
-    else if (fault == "badend") f.BadEndByte = true;
-    else if (fault == "silent") f.NoReply = true;
-    else if (fault == "garbage") f.GarbageBurstBytes = 32;
-    else if (fault == "c0") f.AppLayerTimeout = true;
-    else if (fault == "late") f.LateReply = true;
-    else return Fail(ceBadInput, "unknown fault '" + fault + "' (noise, split, badsum, badend, silent, garbage, c0, late)");
-  }
+  if (parsed.Has("--power-cut") && !ParseInt(parsed.Get("--power-cut"), 1, 86400, options.PowerCutSec))
+    return Fail(ceBadInput, "--power-cut needs seconds from 1 to 86400");
+  return ceOk;
+}
+
+// One --fault name into the faults; false for a name that is none.
+bool AddFault(const std::string& fault, TMeterFaults& f) {
+  if (fault == "noise") f.Noise = true;
+  else if (fault == "split") f.SplitPieces = 3, f.SplitPauseMs = 50;
+  else if (fault == "badsum") f.BadChecksum = true;
+  else if (fault == "badend") f.BadEndByte = true;
+  else if (fault == "silent") f.NoReply = true;
+  else if (fault == "garbage") f.GarbageBurstBytes = 32;
+  else if (fault == "c0") f.AppLayerTimeout = true;
+  else if (fault == "late") f.LateReply = true;
+  else if (fault == "anyaddress") f.AnswerAnyAddress = true;
+  else if (fault == "shortdata") f.ShortEnergy = true;
+  else if (fault == "acceptbadsum") f.AnswerBadChecksum = true;
+  else if (fault == "noshortened") f.IgnoreShortened = true;
+  else return false;
+  return true;
+}
+
+int ReadFaults(const TCliArgs& parsed, TMeterOptions& options) {
+  for (const std::string& fault : parsed.GetAll("--fault"))
+    if (!AddFault(fault, options.Faults))
+      return Fail(ceBadInput, "unknown fault '" + fault +
+                                  "' (noise, split, badsum, badend, silent, garbage, c0, late, anyaddress, shortdata,"
+                                  " acceptbadsum, noshortened)");
   if (parsed.Has("--reply-from")) {
     options.Faults.ReplyFrom = parsed.Get("--reply-from");
     if (!AllDigits(options.Faults.ReplyFrom, 12, false)) return Fail(ceBadInput, "--reply-from needs 12 decimal digits");
   }
-  if (parsed.Has("--power-cut") && !ParseInt(parsed.Get("--power-cut"), 1, 86400, options.PowerCutSec))
-    return Fail(ceBadInput, "--power-cut needs seconds from 1 to 86400");
+  return ceOk;
+}
+
+// The readings given with --values and --set.
+int ReadValues(const TCliArgs& parsed, TMeterOptions& options) {
+  std::string error;
   if (parsed.Has("--values")) {
     std::vector<std::string> junk;
     if (!ReadMeterValues(parsed.Get("--values"), options.Values, junk, error)) return Fail(ceBadInput, error);
@@ -155,32 +180,63 @@ int RunSimulate(const std::vector<std::string>& args) {
     if (!ParseMeterValue(set, di, data, error)) return Fail(ceBadInput, "--set " + error);
     options.Values[di] = data;
   }
+  return ceOk;
+}
+
+// The link path: --link, or meter-ADDRESS in the folder the port list searches.
+int ReadLink(const TCliArgs& parsed, TMeterOptions& options) {
   if (parsed.Has("--link")) {
     options.LinkPath = parsed.Get("--link");
     if (options.LinkPath.empty()) return Fail(ceBadInput, "--link needs a path");
-  } else {
-    std::string folder = VirtualPortDir();
-    if (!MakeFolder(folder, error)) return Fail(ceFailed, error);
-    options.LinkPath = folder + "/meter-" + options.Address;
+    return ceOk;
   }
+  std::string folder = VirtualPortDir(), error;
+  if (!MakeFolder(folder, error)) return Fail(ceFailed, error);
+  options.LinkPath = folder + "/meter-" + options.Address;
+  return ceOk;
+}
 
-  // The signals are taken by sigwait below; the meter's thread inherits the blocked mask.
+int ParseSimulate(const std::vector<std::string>& args, TCliArgs& parsed, TMeterOptions& options) {
+  std::string error;
+  if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--response", "--preamble", "--slow",
+                           "--fault", "--set", "--values", "--reply-from", "--listen", "--power-cut"},
+                    {"--verbose"}, error))
+    return Fail(ceBadInput, error);
+  if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
+  options.ResponseMs = kDefaultResponseMs;
+  for (auto step : {ReadIdentity, ReadTimes, ReadFaults, ReadValues, ReadLink})
+    if (int code = step(parsed, options); code != ceOk) return code;
+  return ceOk;
+}
+
+void PrintTrace(TVirtualMeter& meter) {
+  auto print = std::make_shared<std::mutex>();
+  meter.SetTrace([print](const std::string& line) {
+    std::lock_guard lock(*print);
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+}
+
+// Blocks the stop signals (the meter's thread inherits the mask) and waits for one of them.
+sigset_t BlockStopSignals() {
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  return stopSignals;
+}
 
+int RunSimulate(const std::vector<std::string>& args) {
+  TCliArgs parsed;
+  TMeterOptions options;
+  if (int code = ParseSimulate(args, parsed, options); code != ceOk) return code;
+  sigset_t stopSignals = BlockStopSignals();
   TVirtualMeter meter(options);
-  if (parsed.Has("--verbose")) {
-    auto print = std::make_shared<std::mutex>();
-    meter.SetTrace([print](const std::string& line) {
-      std::lock_guard lock(*print);
-      std::fprintf(stdout, "%s\n", line.c_str());
-      std::fflush(stdout);
-    });
-  }
+  if (parsed.Has("--verbose")) PrintTrace(meter);
+  std::string error;
   if (!meter.Start(error)) return Fail(ceFailed, error);
   TTcpBridge bridge;
   if (parsed.Has("--listen")) {
@@ -190,7 +246,6 @@ int RunSimulate(const std::vector<std::string>& args) {
   std::printf("Virtual meter %s on %s\nLink: %s\nPress Ctrl+C to stop.\n", options.Address.c_str(),
               meter.PortPath().c_str(), options.LinkPath.c_str());
   std::fflush(stdout);
-
   int signal = 0;
   while (sigwait(&stopSignals, &signal) != 0) {
   }

@@ -14,6 +14,8 @@ class TCliSuiteLink : public TSuiteLink {
     r.HasReply = e.HasReply;
     r.Body = e.Body;
     r.RoundTripMs = e.RoundTripMs;
+    r.FirstByteMs = e.FirstByteMs;
+    r.MaxGapMs = e.MaxGapMs;
     for (const TStrayReply& s : e.Strays) r.Strays.push_back(s.Body);
     return r;
   }

@@ -344,7 +344,8 @@ void TChannel::WriteTransmit(TTransport& port, const std::vector<uint8_t>& trans
 // when bytes arrive or a stop is requested.
 int TChannel::AwaitAnswer(TTransport& port, TKvFrame& frame, std::string& message) {
   TImpl& I = *Impl;
-  const double timeoutSec = frame.DltFrame.TimeoutSec;
+  const TDltFrame& f = frame.DltFrame;
+  const double timeoutSec = f.TimeoutMs > 0 ? f.TimeoutMs / 1000.0 : f.TimeoutSec;
   I.MarkWaiting(frame.Serial, timeoutSec);
   struct TIdle {
     TImpl& I;

@@ -21,6 +21,7 @@ struct TDltFrame {
   int DataLen = 0;          // bytes in DataField
   std::string DataField;    // wire order, before the 33H offset
   int TimeoutSec = 0;
+  int TimeoutMs = 0;        // > 0: the reply wait in milliseconds, instead of TimeoutSec
   bool RawFrame = false;    // typed by the user: no preamble
   bool ViaCollector = false;
 };

@@ -108,12 +108,14 @@ bool TMeterCore::Route(const std::vector<uint8_t>& frame, TRequest& request, std
   };
 
   if (relays == 0) {
-    if (address == own || ShortenedFits(address, own) ||
+    if (address == own || (!IgnoreShortened && ShortenedFits(address, own)) ||
         (address == Wildcard && (request.Func == 0x13 || request.Func == 0x15))) {
       request.ReplyAddress = own;
     } else if (address == BroadcastAddress) {
       request.Broadcast = true;
     } else if (address == Collector && takeCollectorSuffix()) {
+      request.ReplyAddress = own;
+    } else if (AnswerAnyAddress) {
       request.ReplyAddress = own;
     } else {
       why = "not for this meter";
@@ -208,11 +210,7 @@ TMeterReply TMeterCore::Answer(const TRequest& request) {
       reply.Note = "address now " + address;
       return reply;
     }
-    case 0x16:
-      if (d.size() != 4) return Abnormal(request, meOther);
-      reply = Normal(request, {});
-      reply.Note = "frozen";
-      return reply;
+    case 0x16: return Freeze(request);
     case 0x17:
       if (d.size() != 1 || (d[0] != 0x02 && d[0] != 0x04 && d[0] != 0x08 && d[0] != 0x10 && d[0] != 0x20 && d[0] != 0x40))
         return Abnormal(request, meBaud);
@@ -230,17 +228,80 @@ TMeterReply TMeterCore::Answer(const TRequest& request) {
     }
     case 0x19:
     case 0x1A:
-    case 0x1B: {  // password, operator code (, DI for events)
-      if (d.size() < (request.Func == 0x1B ? 12u : 8u) || !PasswordOk(d.data())) return Abnormal(request, mePassword);
-      if (request.Func == 0x19) State.DemandCleared = true;
-      if (request.Func == 0x1A) State.EnergyCleared = State.DemandCleared = State.EventsCleared = true;
-      if (request.Func == 0x1B) State.EventsCleared = true;
-      reply = Normal(request, {});
-      reply.Note = "cleared";
-      return reply;
-    }
+    case 0x1B: return Clear(request);
+    case 0x1C: return Relay(request);
+    case 0x1D: return Output(request);
     default: return Abnormal(request, meOther);
   }
+}
+
+// Freeze: mm hh DD MM of the freeze time; 99999999 freezes at once (instant freeze, 05010001).
+TMeterReply TMeterCore::Freeze(const TRequest& request) {
+  const std::vector<uint8_t>& d = request.Data;
+  if (d.size() != 4) return Abnormal(request, meOther);
+  TMeterReply reply = Normal(request, {});
+  reply.Note = "freeze time set";
+  if (d == std::vector<uint8_t>(4, 0x99)) {
+    const std::tm now = TMeterData::MeterTime(State);
+    InstantFreeze.clear();
+    for (int part : {now.tm_min, now.tm_hour, now.tm_mday, now.tm_mon + 1, now.tm_year % 100})
+      InstantFreeze.push_back(TMeterData::Bcd(static_cast<unsigned long long>(part), 1)[0]);
+    reply.Note = "frozen";
+  }
+  return reply;
+}
+
+// Clear demand (19H), the meter (1AH), events (1BH): password, operator code (, DI for events).
+TMeterReply TMeterCore::Clear(const TRequest& request) {
+  const std::vector<uint8_t>& d = request.Data;
+  if (d.size() < (request.Func == 0x1B ? 12u : 8u) || !PasswordOk(d.data())) return Abnormal(request, mePassword);
+  if (request.Func == 0x19) State.DemandCleared = true;
+  if (request.Func == 0x1A) State.EnergyCleared = State.DemandCleared = State.EventsCleared = true;
+  if (request.Func == 0x1B) State.EventsCleared = true;
+  TMeterReply reply = Normal(request, {});
+  reply.Note = "cleared";
+  return reply;
+}
+
+// Relay control: password, operator code, N1 (1AH trip, 1BH/1CH close, 2AH/2BH alarm, 3AH/3BH
+// keep power), N2, and the time the command holds until (ss mm hh DD MM YY).
+TMeterReply TMeterCore::Relay(const TRequest& request) {
+  const std::vector<uint8_t>& d = request.Data;
+  if (d.size() < 8 || !PasswordOk(d.data())) return Abnormal(request, mePassword);
+  if (d.size() != 16) return Abnormal(request, meOther);
+  switch (d[8]) {
+    case 0x1A: RelayOpen = true; break;
+    case 0x1B:
+    case 0x1C: RelayOpen = false; break;
+    case 0x2A:
+    case 0x2B:
+    case 0x3A:
+    case 0x3B: break;
+    default: return Abnormal(request, meOther);
+  }
+  TMeterReply reply = Normal(request, {});
+  reply.Note = RelayOpen ? "relay open" : "relay closed";
+  return reply;
+}
+
+// Multi-function output: 00H second pulses, 01H demand period, 02H tariff switching; echoed.
+TMeterReply TMeterCore::Output(const TRequest& request) {
+  const std::vector<uint8_t>& d = request.Data;
+  if (d.size() != 1 || d[0] > 0x02) return Abnormal(request, meOther);
+  TMeterReply reply = Normal(request, d);
+  reply.Note = "output " + Hex2(d[0]);
+  return reply;
+}
+
+bool TMeterCore::CommandState(uint32_t di, std::vector<uint8_t>& value) const {
+  if (di == 0x05010001 && !InstantFreeze.empty()) {
+    value = InstantFreeze;
+    return true;
+  }
+  if (di != 0x04000503) return false;
+  if (TMeterData::ReadValue(State, di, {}, value) != 0 || value.size() != 2) value.assign(2, 0);
+  value[0] = static_cast<uint8_t>(RelayOpen ? value[0] | 0x50 : value[0] & ~0x50);
+  return true;
 }
 
 TMeterReply TMeterCore::Read(const TRequest& request) {
@@ -248,7 +309,8 @@ TMeterReply TMeterCore::Read(const TRequest& request) {
   if (d.size() < 4) return Abnormal(request, meNoData);
   uint32_t di = DIFromWire(d.data());
   std::vector<uint8_t> value;
-  uint8_t error = TMeterData::ReadValue(State, di, std::vector<uint8_t>(d.begin() + 4, d.end()), value);
+  uint8_t error = CommandState(di, value) ? 0 : TMeterData::ReadValue(State, di, std::vector<uint8_t>(d.begin() + 4, d.end()), value);
+  if (!error && ShortEnergy && (di >> 24) == 0 && !value.empty()) value.pop_back();
   TMeterReply reply;
   if (error) {
     reply = Abnormal(request, error);

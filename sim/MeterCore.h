@@ -30,6 +30,15 @@ class TMeterCore {
   TMeterState State;
   std::string Collector;
 
+  // Faults a conformance run must catch; TVirtualMeter sets them from its own.
+  bool AnswerAnyAddress = false;  // answers frames for other addresses, with its own address
+  bool IgnoreShortened = false;   // does not take a shortened address (high bytes AAH) as its own
+  bool ShortEnergy = false;       // energy readings (00xxxxxx) come one byte short
+
+  // What the relay (1CH) and freeze (16H) commands left behind, shown by later reads.
+  bool RelayOpen = false;               // 04000503 bits 4 and 6
+  std::vector<uint8_t> InstantFreeze;   // 05010001: mm hh DD MM YY of the last instant freeze
+
  private:
   struct TRequest {
     std::string ReplyAddress;        // the address the reply comes from
@@ -47,6 +56,12 @@ class TMeterCore {
   TMeterReply Read(const TRequest& request);
   TMeterReply ReadFollow(const TRequest& request);
   TMeterReply Write(const TRequest& request);
+  TMeterReply Freeze(const TRequest& request);
+  TMeterReply Clear(const TRequest& request);
+  TMeterReply Relay(const TRequest& request);
+  TMeterReply Output(const TRequest& request);
+  // The meter's own view of the identifiers its commands change (relay state, freeze time).
+  bool CommandState(uint32_t di, std::vector<uint8_t>& value) const;
 
   // The parts of the last split read.
   uint32_t FollowDI = 0;

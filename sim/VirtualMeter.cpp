@@ -203,7 +203,8 @@ struct TVirtualMeter::TImpl {
   }
 
   void SendFrame(std::vector<uint8_t> frame, const TMeterFaults& faults, const std::stop_token& stop) {
-    if (faults.DelayMs > 0 && !Pause(faults.DelayMs, stop)) return;
+    const int wait = Options.ResponseMs + faults.DelayMs;
+    if (wait > 0 && !Pause(wait, stop)) return;
     if (faults.NoReply) {
       Note("reply withheld (fault: no reply)");
       return;
@@ -269,13 +270,21 @@ struct TVirtualMeter::TImpl {
     SendText("ERROR\r\n", faults, stop);
   }
 
+  bool AnswersBadChecksum() {
+    std::lock_guard lock(Mutex);
+    return Faults.AnswerBadChecksum;
+  }
+
   void OnFrame(const std::vector<uint8_t>& frame, const std::stop_token& stop) {
     TMeterReply reply;
     TMeterFaults faults;
     {
       std::lock_guard lock(Mutex);
-      reply = Core.Handle(frame);
       faults = Faults;
+      Core.AnswerAnyAddress = faults.AnswerAnyAddress;
+      Core.IgnoreShortened = faults.IgnoreShortened;
+      Core.ShortEnergy = faults.ShortEnergy;
+      reply = Core.Handle(frame);
     }
     Note("request  " + HexSpaced(frame) + "  (" + reply.Note + ")");
     if (reply.Send) SendFrame(std::move(reply.Frame), faults, stop);
@@ -309,6 +318,7 @@ struct TVirtualMeter::TImpl {
       while (!stop.stop_requested() && Input.Next(event, TClock::now())) {
         if (event.Kind == TMeterInput::ikFrame) OnFrame(event.Bytes, stop);
         else if (event.Kind == TMeterInput::ikText) OnText(event.Bytes, stop);
+        else if (AnswersBadChecksum()) OnFrame(event.Bytes, stop);
         else Note("request  " + HexSpaced(event.Bytes) + "  (bad checksum, no reply)");
       }
       now = TClock::now();

@@ -24,12 +24,20 @@ struct TMeterFaults {
   bool LateReply = false;     // a meter one behind: each reply is preceded by the reply to the
                               // previous request, so that one arrives after the next request
   std::string ReplyFrom{};    // 12 digits: replies carry this address instead of the meter's
+  // Faults of the meter's own rules, each caught by one case of the conformance suite.
+  bool AnswerAnyAddress = false;   // answers frames for other addresses (with its own)
+  bool ShortEnergy = false;        // energy readings one byte short (a wrong data length)
+  bool AnswerBadChecksum = false;  // answers frames whose checksum is wrong
+  bool IgnoreShortened = false;    // does not answer a shortened address
 };
 
 struct TMeterOptions {
   std::string Address = "000000000001";  // 12 digits, display order
   std::string Password = "26404915";     // 8 hex digits: level byte first, then the code
   int PreambleCount = 4;                 // FE bytes before each reply
+  // The meter's response time: from the request's last byte to the reply's first. A meter waits
+  // at least 20 ms so that the master can turn its RS-485 line round; 0 answers at once.
+  int ResponseMs = 0;
   TMeterFaults Faults;
   std::string LinkPath;                  // optional symlink to the pty slave
   std::string CollectorAddress = "000000009999";  // address of the collector in front of it

@@ -62,7 +62,11 @@ TExpectation ExpectAbnormal(const TLinkResult& r, int func, int bit) {
   return e;
 }
 
+// A frame that came during the wait counts against "no reply" even when it is not the answer
+// (a meter answering a frame for another address answers with its own).
 TExpectation ExpectNoReply(const TLinkResult& r) {
+  if (!r.Strays.empty())
+    return {"无应答", "收到 " + std::to_string(r.Strays.size()) + " 帧应答（" + Hex2(r.Strays[0].Ctrl) + "）", false};
   return {"无应答", ObservedText(r), r.Kind == lkTimeout || r.Kind == lkNoReplyWanted};
 }
 

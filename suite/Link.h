@@ -25,6 +25,8 @@ struct TLinkResult {
   bool HasReply = false;
   TFrameBody Body;
   double RoundTripMs = 0;
+  double FirstByteMs = -1;  // request's last byte to the first byte back; -1: nothing came
+  double MaxGapMs = 0;      // the longest pause between bytes until the answer
   std::vector<TFrameBody> Strays;  // frames that came during the wait but were not the answer
 };
 

@@ -125,8 +125,10 @@ bool ReadTiming(lua_State* L, TMeterProfile& p, std::string& error) {
   if (type == LUA_TTABLE) {
     double timeout = p.ReplyTimeoutSec;
     if (NumberField(L, "reply_timeout_s", 1, 60, timeout, error) &&
-        NumberField(L, "response_min_ms", 0, 60000, p.ResponseMinMs, error))
-      NumberField(L, "response_max_ms", 0, 60000, p.ResponseMaxMs, error);
+        NumberField(L, "response_min_ms", 0, 60000, p.ResponseMinMs, error) &&
+        NumberField(L, "response_max_ms", 0, 60000, p.ResponseMaxMs, error) &&
+        NumberField(L, "byte_gap_max_ms", 0, 60000, p.ByteGapMaxMs, error))
+      NumberField(L, "no_reply_ms", 1, 60000, p.NoReplyMs, error);
     p.ReplyTimeoutSec = static_cast<int>(timeout);
   } else if (type != LUA_TNIL) {
     error = WrongType("timing", "表");

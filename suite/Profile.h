@@ -9,7 +9,8 @@
 //     controls = { 0x11, 0x13 },              -- control codes the meter supports
 //     identifiers = { energy = { "00010000" } },  -- identifier sets by name (8 hex digits)
 //     destructive = { clear_meter = false },  -- destructive cases that may run
-//     timing = { reply_timeout_s = 1, response_min_ms = 20, response_max_ms = 500 },
+//     timing = { reply_timeout_s = 1, response_min_ms = 20, response_max_ms = 500,
+//                byte_gap_max_ms = 500, no_reply_ms = 600 },
 //     known = { rated_voltage = 220.0, clock_zone = 8 },
 //   }
 //
@@ -27,7 +28,12 @@ struct TMeterProfile {
   std::map<std::string, std::vector<std::string>> Identifiers;
   std::map<std::string, bool> Destructive;
   int ReplyTimeoutSec = 1;
-  double ResponseMinMs = 20, ResponseMaxMs = 500;
+  double ResponseMinMs = 20, ResponseMaxMs = 500;  // the reply's first byte after the request's last
+  double ByteGapMaxMs = 500;  // the longest pause between two bytes of a reply
+  // How long a case waits to be sure no reply comes; when the profile does not say, the longest
+  // response time and a margin.
+  double NoReplyMs = 0;
+  double NoReplyWaitMs() const { return NoReplyMs > 0 ? NoReplyMs : ResponseMaxMs + 100; }
   std::string Text;  // the file's text, run again in each suite file's state as dlt.profile
   std::string Name;  // the file's path
 

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -213,6 +214,12 @@ void PushResult(lua_State* L, const TLinkResult& r, int index) {
   lua_pushstring(L, KindName(r.Kind));
   lua_setfield(L, -2, "kind");
   SetString(L, "message", r.Message);
+  if (r.FirstByteMs >= 0) {
+    lua_pushnumber(L, r.FirstByteMs);
+    lua_setfield(L, -2, "first_byte_ms");
+    lua_pushnumber(L, r.MaxGapMs);
+    lua_setfield(L, -2, "max_gap_ms");
+  }
   if (r.HasReply) PushReplyFields(L, r);
 }
 
@@ -224,8 +231,10 @@ void RecordExchange(TScriptContext& c, const std::vector<uint8_t>& sent, double 
   if (r.HasReply) {
     const TReading reading = ReplyReading(r.Body);
     rec.Frames.push_back({false, r.Body.FrameText, SinceStart(c), r.RoundTripMs, reading.Ok ? reading.Text : ""});
-    char line[96];
-    std::snprintf(line, sizeof line, "往返 %.1f ms", r.RoundTripMs);
+    // Times are information here; the timing cases are the ones that judge them.
+    char line[160];
+    std::snprintf(line, sizeof line, "首字节 %.1f ms，最大字节间隔 %.1f ms，往返 %.1f ms", r.FirstByteMs, r.MaxGapMs,
+                  r.RoundTripMs);
     rec.Info.push_back(line);
   } else {
     rec.Frames.push_back({false, "", SinceStart(c), 0, ObservedText(r)});
@@ -281,6 +290,18 @@ std::string CheckAddress(const std::string& address) {
   return Upper(address);
 }
 
+// The `wait_ms` option: a reply wait in milliseconds (0 when not given).
+int WaitMs(lua_State* L, int opts) {
+  if (lua_type(L, opts) != LUA_TTABLE || RawField(L, opts, "wait_ms") == LUA_TNIL) {
+    if (lua_type(L, opts) == LUA_TTABLE) lua_pop(L, 1);
+    return 0;
+  }
+  const double ms = lua_type(L, -1) == LUA_TNUMBER ? lua_tonumber(L, -1) : -1;
+  lua_pop(L, 1);
+  if (!(ms >= 1 && ms <= 60000)) Fail("wait_ms 应为 1 至 60000 毫秒");
+  return static_cast<int>(ms + 0.5);
+}
+
 TDltFrame Composed(lua_State* L, int opts, int ctrl, const std::string& diWire, const std::string& data) {
   const TScriptContext& c = Ctx(L);
   TDltFrame f;
@@ -290,6 +311,7 @@ TDltFrame Composed(lua_State* L, int opts, int ctrl, const std::string& diWire, 
   f.DataField = diWire + data;
   f.DataLen = static_cast<int>(f.DataField.size() / 2);
   f.TimeoutSec = static_cast<int>(OptInteger(L, opts, "timeout", c.Profile->ReplyTimeoutSec));
+  f.TimeoutMs = WaitMs(L, opts);
   return f;
 }
 
@@ -315,13 +337,19 @@ int Send(lua_State* L) {
   return Exchange(L, f, {});
 }
 
-// dlt.raw(HEX [, timeout]): the bytes as they are.
+// dlt.raw(HEX [, timeout | {timeout=, wait_ms=}]): the bytes as they are.
 int Raw(lua_State* L) {
   std::vector<uint8_t> bytes = HexBytes(L, 1);
   if (bytes.empty()) Fail(1, "至少一个字节");
   TDltFrame f;
   f.RawFrame = true;
-  f.TimeoutSec = static_cast<int>(OptIntegerArg(L, 2, Ctx(L).Profile->ReplyTimeoutSec));
+  const int fallback = Ctx(L).Profile->ReplyTimeoutSec;
+  if (lua_type(L, 2) == LUA_TTABLE) {
+    f.TimeoutSec = static_cast<int>(OptInteger(L, 2, "timeout", fallback));
+    f.TimeoutMs = WaitMs(L, 2);
+  } else {
+    f.TimeoutSec = static_cast<int>(OptIntegerArg(L, 2, fallback));
+  }
   return Exchange(L, f, bytes);
 }
 
@@ -389,6 +417,27 @@ int Skip(lua_State* L) {
   Fail(c.Current->Why);
 }
 
+void SetInteger(lua_State* L, const char* name, lua_Integer value) {
+  lua_pushinteger(L, value);
+  lua_setfield(L, -2, name);
+}
+
+// dlt.now(): the computer's local time {year, month, day, hour, min, sec, wday (0 Sunday)}.
+int Now(lua_State* L) {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  lua_newtable(L);
+  SetInteger(L, "year", local.tm_year + 1900);
+  SetInteger(L, "month", local.tm_mon + 1);
+  SetInteger(L, "day", local.tm_mday);
+  SetInteger(L, "hour", local.tm_hour);
+  SetInteger(L, "min", local.tm_min);
+  SetInteger(L, "sec", local.tm_sec);
+  SetInteger(L, "wday", local.tm_wday);
+  return 1;
+}
+
 int Info(lua_State* L) {
   TScriptContext& c = Ctx(L);
   if (c.Current) c.Current->Info.push_back(PlainText(L, 1));
@@ -412,6 +461,17 @@ int Case(lua_State* L) {
 }
 }  // namespace
 
+// dlt.limits: the profile's timing limits with their defaults filled in.
+static void PushLimits(lua_State* L, const TMeterProfile& p) {
+  lua_newtable(L);
+  const std::pair<const char*, double> limits[] = {{"response_min_ms", p.ResponseMinMs}, {"response_max_ms", p.ResponseMaxMs},
+                                                   {"byte_gap_max_ms", p.ByteGapMaxMs}, {"no_reply_ms", p.NoReplyWaitMs()}};
+  for (const auto& [name, value] : limits) {
+    lua_pushnumber(L, value);
+    lua_setfield(L, -2, name);
+  }
+}
+
 void InstallScriptApi(lua_State* L, TScriptContext& context) {
   lua_newtable(L);
   lua_rawsetp(L, LUA_REGISTRYINDEX, &kCasesKey);
@@ -420,10 +480,12 @@ void InstallScriptApi(lua_State* L, TScriptContext& context) {
                                 {"expect_no_reply", Guard<ExpectNoReplyApi>}, {"expect_length", Guard<ExpectLengthApi>},
                                 {"expect_bcd", Guard<ExpectBcdApi>}, {"expect_range", Guard<ExpectRangeApi>},
                                 {"expect_equal", Guard<ExpectEqualApi>}, {"expect", Guard<ExpectApi>}, {"wait", Guard<Wait>},
-                                {"skip", Guard<Skip>}, {"info", Guard<Info>}, {nullptr, nullptr}};
+                                {"skip", Guard<Skip>}, {"info", Guard<Info>}, {"now", Guard<Now>}, {nullptr, nullptr}};
   lua_newtable(L);
   lua_pushlightuserdata(L, &context);
   luaL_setfuncs(L, functions, 1);
+  PushLimits(L, *context.Profile);
+  lua_setfield(L, -2, "limits");
   lua_rotate(L, -2, 1);  // the profile table on top
   lua_setfield(L, -2, "profile");
   lua_setglobal(L, "dlt");

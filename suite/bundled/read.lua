@@ -73,3 +73,32 @@ dlt.case{ id = "read.follow_up", title = "后续帧：B1H 之后以 12H 和帧�
     end
     dlt.expect("后续帧以无后续标志的 92H 结束", last.ctrl == 0x92, string.format("%02XH，共 %d 帧后续", last.ctrl, seq))
   end }
+
+-- Identifiers the profile does not list but a meter of this kind usually has: each one the meter
+-- answers is reported as information (the profile may list it). Every probe must be answered,
+-- normally or with an error word.
+local COMMON = { "00000000", "00010000", "00030000", "01010000", "02010100", "02040000", "04000101", "04000402",
+  "04000409", "0400040B" }
+
+local listed = {}
+for _, set in ipairs(sets) do
+  for _, di in ipairs(P.identifiers[set]) do listed[di] = true end
+end
+
+dlt.case{ id = "read.unlisted", title = "探测档案未列出的常用标识：有应答者记为信息", clause = "7.1",
+  requires = { ctrl = 0x11 },
+  run = function()
+    local probed, answered = 0, 0
+    for _, di in ipairs(COMMON) do
+      if not listed[di] then
+        probed = probed + 1
+        local r = dlt.read(di)
+        dlt.expect("读 " .. di .. " 得到应答（正常或异常）", r.kind == "reply", r.kind)
+        if r.kind == "reply" and r.normal then
+          answered = answered + 1
+          dlt.info("档案未列出的标识 " .. di .. " 有应答：" .. (r.reading or r.value or ""))
+        end
+      end
+    end
+    dlt.info(string.format("探测 %d 个档案未列出的标识，%d 个有正常应答", probed, answered))
+  end }
