@@ -195,9 +195,10 @@ void PushReplyFields(lua_State* L, const TLinkResult& r) {
   lua_pushnumber(L, r.RoundTripMs);
   lua_setfield(L, -2, "ms");
   if (b.Data.size() >= 8) SetString(L, "di", WireDI(b.Data.substr(0, 8)));
+  // The data as it came, also when it does not decode (a wrong length is for the case to judge).
+  if (b.Normal && b.Data.size() >= 8) SetString(L, "value", DataAfterIdentifier(r));
   const TReading reading = ReplyReading(b);
   if (!reading.Ok) return;
-  SetString(L, "value", DataAfterIdentifier(r));
   SetString(L, "reading", reading.Text);
   char* end = nullptr;
   const double number = std::strtod(reading.Value.c_str(), &end);

@@ -1,0 +1,78 @@
+// Each fault of the virtual meter fails the conformance case meant for it and no other: the
+// whole bundled suite runs against the meter with the fault, and the set of cases that did not
+// pass is compared with the cases that check what the fault breaks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "sim/VirtualMeter.h"
+#include "tests/cli/RunProcess.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// The ids of the cases a run reports as failed or in error ("失败  id  title").
+std::set<std::string> NotPassed(const std::string& out) {
+  std::set<std::string> ids;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    for (const std::string& word : {std::string("失败  "), std::string("错误  ")})
+      if (line.rfind(word, 0) == 0) ids.insert(line.substr(word.size(), line.find("  ", word.size()) - word.size()));
+  }
+  return ids;
+}
+
+std::string BundledProfile() {
+  std::ifstream in(std::string(DLT_SOURCE_DIR) + "/suite/bundled/profiles/virtual-meter.lua");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(MeterFaults, EachFaultFailsTheCaseMeantForItAndNoOther) {
+  const std::set<std::string> energy = {"read.energy.00010000", "read.energy.00020000", "read.energy.00010100",
+                                        "read.energy.00010400", "read.block", "read.block_total"};
+  struct TRow {
+    const char* Fault;
+    std::function<void(TMeterFaults&)> Set;
+    std::set<std::string> Fails;
+  } rows[] = {
+      {"none", [](TMeterFaults&) {}, {}},
+      {"answers frames for other addresses", [](TMeterFaults& f) { f.AnswerAnyAddress = true; }, {"frame.other_address"}},
+      {"energy readings one byte short", [](TMeterFaults& f) { f.ShortEnergy = true; }, energy},
+      {"answers frames with a wrong checksum", [](TMeterFaults& f) { f.AnswerBadChecksum = true; }, {"frame.checksum"}},
+      {"ignores the shortened address", [](TMeterFaults& f) { f.IgnoreShortened = true; }, {"frame.shortened"}},
+      // 22 + 60 ms: later than the 50 ms this run's profile allows.
+      {"answers too late", [](TMeterFaults& f) { f.DelayMs = 60; }, {"frame.response_time"}},
+  };
+  const fs::path dir = fs::temp_directory_path() / ("dlt-meter-faults-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::string profile = BundledProfile();
+  const std::string limit = "response_max_ms = 500";
+  ASSERT_NE(profile.find(limit), std::string::npos);
+  profile.replace(profile.find(limit), limit.size(), "response_max_ms = 50");
+  std::ofstream((dir / "fast.lua").string()) << profile;
+
+  TMeterOptions options;
+  options.ResponseMs = 22;
+  TVirtualMeter meter(options);
+  std::string error;
+  ASSERT_TRUE(meter.Start(error)) << error;
+  for (const TRow& row : rows) {
+    TMeterFaults faults;
+    row.Set(faults);
+    meter.SetFaults(faults);
+    const TProcessResult r =
+        RunProcess({DLT645_BIN, "test", "--port", meter.PortPath(), "--profile", (dir / "fast.lua").string()}, 120000);
+    EXPECT_EQ(r.ExitCode, row.Fails.empty() ? 0 : 2) << row.Fault << "\n" << r.Out;
+    EXPECT_EQ(NotPassed(r.Out), row.Fails) << row.Fault << "\n" << r.Out;
+  }
+  fs::remove_all(dir);
+}
+}  // namespace
