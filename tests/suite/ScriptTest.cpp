@@ -74,6 +74,7 @@ TEST_F(ScriptTest, WhatAScriptMayNotDoEndsItsCaseAsAnErrorAtItsLineAndTheNextCas
       {"local f, e = load('\\27Lua'); error(e)", "binary"},
       {"local s = string.rep('x', 1 << 20); local t = {} for i = 1, 200 do t[i] = s .. i end", "内存超过限制"},
       {"dlt.read('0001')", "8 位数据标识"},
+      {"dlt.raw('68', { wait_ms = 0 })", "wait_ms"},
       {"error('boom')", "boom"},
   };
   for (const TRow& row : rows) {
@@ -151,6 +152,8 @@ TEST(Profile, ABadProfileIsRefusedWithTheFieldNamed) {
       {"return { identifiers = { energy = { '0001' } } }", "identifiers.energy 的第 1 项"},
       {"return { destructive = { clear_meter = 'yes' } }", "destructive"},
       {"return { timing = { reply_timeout_s = 0 } }", "timing.reply_timeout_s"},
+      {"return { timing = { no_reply_ms = 'short' } }", "timing.no_reply_ms"},
+      {"return { timing = { byte_gap_max_ms = -1 } }", "timing.byte_gap_max_ms"},
       {"while true do end", "用例超过用时限制"},
   };
   for (const TRow& row : rows) {
