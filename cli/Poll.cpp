@@ -19,6 +19,7 @@
 #include "cli/Command.h"
 #include "cli/CommandOptions.h"
 #include "cli/Exchange.h"
+#include "cli/PollMqtt.h"
 #include "cli/RoundTrips.h"
 #include "protocol/DLT.h"
 #include "protocol/PublicFunc.h"
@@ -39,6 +40,7 @@ const char kHelp[] =
     "                   [--interval SEC] [--count N] [--duration TIME] [--csv FILE]\n"
     "                   [--timeout SEC] [--settings 9600,E,8,1] [--settings PATH]\n"
     "                   [--preamble LC:N|none] [--relay ADDR]... [--collector ADDR] [--verbose]\n"
+    "                   [--mqtt mqtt://HOST:PORT/PREFIX [--mqtt-queue N]]\n"
     "\n"
     "Reads every identifier from every meter, one exchange after the other through the\n"
     "workbench's channel, round after round, until --count rounds or --duration have passed, or\n"
@@ -64,6 +66,17 @@ const char kHelp[] =
     "  --relay ADDR      a relay in front of every meter; repeat in route order (at most 7)\n"
     "  --collector ADDR  read the meters through this collector\n"
     "  --verbose         print the channel's log entries on stderr\n"
+    "  --mqtt URL        also publish every row to an MQTT broker, URL\n"
+    "                    mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (port 1883 when left out;\n"
+    "                    %XX escapes in USER and PASSWORD): one JSON message per exchange on\n"
+    "                    PREFIX/ADDRESS/IDENTIFIER, QoS 1, with the row's fields as time\n"
+    "                    (ISO 8601 with the UTC offset), address, identifier, name, raw_value,\n"
+    "                    reading, unit, round_trip_ms (a number, null without a reply), outcome.\n"
+    "                    The broker being away never stops the poll: the messages wait in a\n"
+    "                    queue and the connection is retried (0.5 s doubling to 8 s); the\n"
+    "                    changes of the connection are told on stderr\n"
+    "  --mqtt-queue N    messages kept while the broker is away (default 1000); when full the\n"
+    "                    oldest is dropped\n"
     "\n"
     "CSV (RFC 4180: commas, fields with commas or quotes in double quotes, lines ending in\n"
     "CR LF; UTF-8, with a byte order mark when written to a file so that spreadsheets take the\n"
@@ -88,7 +101,10 @@ const char kHelp[] =
     "ErrorReplies=, Timeouts=, InvalidReplies=, SendErrors=, Stale= (frames that were not the\n"
     "answer), OtherAddress= (those of them from another address), Interrupted=,\n"
     "RoundTripMinMs=, RoundTripMedianMs= (the mean of the middle two for an even count),\n"
-    "RoundTripP95Ms= (nearest rank), RoundTripMaxMs=.\n"
+    "RoundTripP95Ms= (nearest rank), RoundTripMaxMs=. With --mqtt, after waiting up to 5 s while\n"
+    "the broker is connected for what is still queued: MqttPublished= (acknowledged by the\n"
+    "broker) and MqttDropped= (pushed out of the queue or unacknowledged at the end); the two add\n"
+    "up to Exchanges=.\n"
     "\n"
     "Exit status: 0 every exchange had a reply; 1 a bad option, a file that cannot be read or\n"
     "written, or a port that cannot be opened; 2 some exchange timed out or got an invalid reply;\n"
@@ -111,6 +127,7 @@ struct TPollPlan {
   double DurationSec = 0;     // 0: no limit
   std::string CsvPath;        // empty: standard output
   bool Verbose = false;
+  TPollMqttPlan Mqtt;
 };
 
 struct TPollTally {
@@ -202,7 +219,7 @@ int ParsePlan(const std::vector<std::string>& rawArgs, TPollPlan& plan) {
   std::string error;
   if (!opts.Parse(args,
                   {"--port", "--address", "--di", "--di-file", "--interval", "--count", "--duration", "--csv",
-                   "--timeout", "--settings", "--preamble", "--relay", "--collector"},
+                   "--timeout", "--settings", "--preamble", "--relay", "--collector", "--mqtt", "--mqtt-queue"},
                   {"--verbose"}, error))
     return Bad(error);
   if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
@@ -224,6 +241,7 @@ int ParsePlan(const std::vector<std::string>& rawArgs, TPollPlan& plan) {
     plan.CsvPath = opts.Get("--csv");
     if (plan.CsvPath.empty()) return Bad("--csv needs a file name");
   }
+  if (!ParsePollMqtt(opts, plan.Mqtt, error)) return Bad(error);
 
   std::vector<std::string> dis;
   for (const std::string& di : opts.GetAll("--di")) {
@@ -398,7 +416,7 @@ void WaitUntil(TClock::time_point until) {
 }
 
 // The rounds: every target once per round, until the count, the duration or Ctrl-C.
-void RunRounds(const TPollPlan& plan, TCliLink& link, TCsvOut& csv, TPollTally& tally) {
+void RunRounds(const TPollPlan& plan, TCliLink& link, TCsvOut& csv, TPollMqtt& mqtt, TPollTally& tally) {
   const std::atomic<bool>& interrupted = InterruptFlag();
   const bool progress = ::isatty(STDERR_FILENO) != 0;
   const TClock::time_point start = TClock::now();
@@ -409,10 +427,13 @@ void RunRounds(const TPollPlan& plan, TCliLink& link, TCsvOut& csv, TPollTally& 
   for (long long round = 0; (plan.Rounds == 0 || round < plan.Rounds) && !over(); ++round) {
     for (const TPollTarget& target : plan.Targets) {
       if (over()) break;
-      const std::string started = LocalTimeMs(std::chrono::system_clock::now());
+      const auto startedAt = std::chrono::system_clock::now();
+      const std::string started = LocalTimeMs(startedAt);
       TExchangeResult result = link.Exchange(target.Frame, {});
       if (result.Kind == ekInterrupted) break;
-      csv.Row(ExchangeRow(target, result, started, tally));
+      const std::vector<std::string> row = ExchangeRow(target, result, started, tally);
+      csv.Row(row);
+      mqtt.Publish(row, startedAt);
       if (progress && TClock::now() - shown > std::chrono::milliseconds(100)) {
         ShowProgress(tally, false);
         shown = TClock::now();
@@ -437,11 +458,15 @@ int RunPoll(const std::vector<std::string>& args) {
   TCliLink link(plan.Preamble, plan.Verbose);
   if (!link.Open(plan.Port, plan.Line, error)) return Bad(error);
 
+  TPollMqtt mqtt;
+  if (!mqtt.Start(plan.Mqtt, error)) return Bad(error);
+
   TPollTally tally;
-  RunRounds(plan, link, csv, tally);
+  RunRounds(plan, link, csv, mqtt, tally);
   link.Close();
   const bool written = csv.Close(error);
   PrintSummary(tally, plan.CsvPath.empty() ? stderr : stdout);
+  mqtt.Finish(plan.CsvPath.empty() ? stderr : stdout);
   if (!written) return Bad(error);
   if (tally.SendErrors > 0) return peSendFailed;
   return tally.Timeouts + tally.Invalid > 0 ? peNoReply : peOk;
