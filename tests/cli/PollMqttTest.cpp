@@ -287,10 +287,19 @@ TEST_F(PollMqttTest, ABrokerThatRefusesLeavesThePollWorking) {
   }
 }
 
-TEST_F(PollMqttTest, ABadAddressIsRefusedBeforeTheFirstExchange) {
-  auto r = RunProcess({DLT645_BIN, "poll", "--port", Meter->PortPath(), "--address", "1", "--di", "00010000",
-                       "--mqtt", "mqtt://127.0.0.1:1883/"});
-  EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_EQ(r.Err, "dlt645 poll: MQTT地址“mqtt://127.0.0.1:1883/”无效：缺少主题前缀（应为mqtt://主机:端口/主题前缀）！\n");
+TEST_F(PollMqttTest, ABadAddressOrQueueIsRefusedBeforeTheFirstExchange) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--mqtt", "mqtt://127.0.0.1:1883/"},
+       "MQTT地址“mqtt://127.0.0.1:1883/”无效：缺少主题前缀（应为mqtt://主机:端口/主题前缀）！"},
+      {{"--mqtt", "mqtt://127.0.0.1/p", "--mqtt-queue", "0"}, "--mqtt-queue“0”应为1到1000000之间的条数"},
+      {{"--mqtt-queue", "5"}, "--mqtt-queue只能与--mqtt一起使用"},
+  };
+  for (const auto& [options, message] : cases) {
+    std::vector<std::string> args = {DLT645_BIN, "poll", "--port", Meter->PortPath(), "--address", "1", "--di", "00010000"};
+    args.insert(args.end(), options.begin(), options.end());
+    auto r = RunProcess(args);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "dlt645 poll: " + message + "\n");
+  }
   EXPECT_TRUE(Meter->ReceivedBytes().empty());
 }
