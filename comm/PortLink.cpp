@@ -1,6 +1,7 @@
 #include "comm/PortLink.h"
 
 #include "comm/PortName.h"
+#include "comm/Rfc2217Transport.h"
 #include "comm/SerialPort.h"
 #include "comm/TcpTransport.h"
 
@@ -20,10 +21,8 @@ std::unique_ptr<TTransport> TPortLink::ForName(const std::string& port, std::str
     case TPortKind::Device: return std::make_unique<TSerialPort>();
     case TPortKind::Tcp: return std::make_unique<TTcpTransport>();
     case TPortKind::TcpListen: return std::make_unique<TTcpListenTransport>();
-    case TPortKind::Rfc2217: break;
+    case TPortKind::Rfc2217: return std::make_unique<TRfc2217Transport>();
   }
-  const std::string shown = DescribePortName(name);
-  error = "端口名“" + port + "”：暂不支持" + shown.substr(0, shown.find("://") + 3) + "连接！";
   return nullptr;
 }
 

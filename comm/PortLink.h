@@ -1,7 +1,8 @@
 #pragma once
 // The port the workbench opens by name: the name says which transport carries it (a device path
-// a local serial port, tcp:// a TCP client; comm/PortName.h). Everything above comm/ holds one
-// of these and never learns which transport is inside. A transport replaced by a later Open
+// a local serial port, tcp:// a TCP client, rfc2217:// a client of RFC 2217, tcp-listen:// a
+// device dialing in; comm/PortName.h). Everything above comm/ holds one of these and never
+// learns which transport is inside. A transport replaced by a later Open
 // stays alive while another thread is still inside one of its operations.
 #include <memory>
 #include <mutex>

@@ -89,6 +89,26 @@ bool CheckPort(const std::string& text, int& port, std::string& error) {
   return true;
 }
 
+const char* const kFallbackRaw = "?fallback=raw";
+
+// Takes an option after "?" off `rest`: only rfc2217:// has one, "?fallback=raw".
+bool SplitQuery(std::string& rest, TPortName& name, std::string& error) {
+  const size_t mark = rest.find('?');
+  if (mark == std::string::npos) return true;
+  const std::string query = rest.substr(mark);
+  rest.erase(mark);
+  if (name.Kind != TPortKind::Rfc2217) {
+    error = "只有rfc2217://可以带选项“" + query + "”";
+    return false;
+  }
+  if (Lower(query) != kFallbackRaw) {
+    error = "不认识的选项“" + query + "”，rfc2217://只接受“?fallback=raw”";
+    return false;
+  }
+  name.RawFallback = true;
+  return true;
+}
+
 }  // namespace
 
 bool ParsePortName(const std::string& text, TPortName& name, std::string& error) {
@@ -114,7 +134,8 @@ bool ParsePortName(const std::string& text, TPortName& name, std::string& error)
   }
   std::string host, port, why;
   bool bracketed = false;
-  if (!SplitHostPort(text.substr(sep + 3), host, port, bracketed, why) ||
+  std::string rest = text.substr(sep + 3);
+  if (!SplitQuery(rest, name, why) || !SplitHostPort(rest, host, port, bracketed, why) ||
       !CheckHost(host, bracketed, name.Kind, why) || !CheckPort(port, name.Port, why)) {
     name = TPortName();
     error = invalid + why + "！";
@@ -128,5 +149,5 @@ std::string DescribePortName(const TPortName& name) {
   if (name.Kind == TPortKind::Device) return name.Path;
   const bool v6 = name.Host.find(':') != std::string::npos;
   return std::string(SchemeText(name.Kind)) + "://" + (v6 ? "[" + name.Host + "]" : name.Host) + ":" +
-         std::to_string(name.Port);
+         std::to_string(name.Port) + (name.RawFallback ? kFallbackRaw : "");
 }

@@ -2,7 +2,9 @@
 // Port names that say where the meter is: a device path as always (/dev/ttyUSB0, a pty link),
 // or a network link:
 //   tcp://HOST:PORT          a raw TCP client (a serial server in raw mode, a DTU by address)
-//   rfc2217://HOST:PORT      a client of a serial server speaking RFC 2217
+//   rfc2217://HOST:PORT      a client of a serial server speaking RFC 2217; with
+//                            "?fallback=raw" the link goes on as raw TCP when the server
+//                            refuses the serial port option or does not speak telnet at all
 //   tcp-listen://ADDR:PORT   wait for a device that dials in; the address must be given
 // HOST is a name, an IPv4 address, or an IPv6 address in brackets ([::1]). Pure functions.
 #include <string>
@@ -14,6 +16,7 @@ struct TPortName {
   std::string Path;  // Device: the path as given
   std::string Host;  // network kinds: the host or address, without brackets
   int Port = 0;      // network kinds: 1..65535
+  bool RawFallback = false;  // rfc2217 only: "?fallback=raw"
   bool operator==(const TPortName&) const = default;
 };
 
