@@ -33,6 +33,9 @@ TEST(PortNameTest, NamesAreReadAsTheUserWroteThem) {
       {"tcp://host:65536", false, TPortKind::Device, "", 0, "端口号“65536”"},
       {"tcp://ho st:1", false, TPortKind::Device, "", 0, "无效字符"},
       {"udp://host:1", false, TPortKind::Device, "", 0, "不支持“udp://”"},
+      {"rfc2217://gw:2217?fallback=raw", true, TPortKind::Rfc2217, "gw", 2217, ""},
+      {"rfc2217://gw:2217?fallback=none", false, TPortKind::Device, "", 0, "只接受“?fallback=raw”"},
+      {"tcp://gw:4001?fallback=raw", false, TPortKind::Device, "", 0, "只有rfc2217://可以带选项"},
   };
   for (const TCase& c : cases) {
     TPortName name;
