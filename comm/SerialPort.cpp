@@ -5,6 +5,7 @@
 #include "comm/SerialPort.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -114,8 +115,9 @@ TSerialPort::~TSerialPort() {
   if (WakeFd[1] >= 0) close(WakeFd[1]);
 }
 
-bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& parity,
-                                int& dataBits, double& stopBits, std::string& error) {
+namespace {
+
+std::vector<std::string> SettingsParts(const std::string& settings) {
   std::vector<std::string> parts;
   size_t start = 0;
   for (;;) {
@@ -125,7 +127,41 @@ bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& pa
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
+  return parts;
+}
+
+// "RS485" or "RS485:BEFORE:AFTER" (any letter case), delays 0..1000 ms.
+bool Rs485Part(const std::string& part, TRs485& rs485) {
+  std::string upper = part;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  rs485 = TRs485();
+  if (upper.rfind("RS485", 0) != 0) return false;
+  rs485.Enabled = true;
+  if (upper.size() == 5) return true;
+  const size_t second = upper.find(':', 6);
+  return upper[5] == ':' && second != std::string::npos &&
+         ParseInt(upper.substr(6, second - 6), rs485.DelayBeforeMs) && rs485.DelayBeforeMs <= 1000 &&
+         ParseInt(upper.substr(second + 1), rs485.DelayAfterMs) && rs485.DelayAfterMs <= 1000;
+}
+
+}  // namespace
+
+bool TSerialPort::ParseRs485(const std::string& settings, TRs485& rs485, std::string& error) {
+  const std::vector<std::string> parts = SettingsParts(settings);
+  rs485 = TRs485();
+  if (parts.size() != 5) return true;
+  if (Rs485Part(parts[4], rs485)) return true;
+  error = "串口设置“" + settings + "”无效：第五项“" + parts[4] + "”应为RS485或RS485:发送前延时:发送后延时（毫秒，0到1000）！";
+  return false;
+}
+
+bool TSerialPort::ParseSettings(const std::string& settings, int& baud, char& parity,
+                                int& dataBits, double& stopBits, std::string& error) {
+  std::vector<std::string> parts = SettingsParts(settings);
   const std::string invalid = "串口设置“" + settings + "”无效：";
+  TRs485 rs485;
+  if (parts.size() == 5 && !ParseRs485(settings, rs485, error)) return false;
+  if (parts.size() == 5) parts.pop_back();
   if (parts.size() != 4) {
     error = invalid + "应为“波特率,校验位,数据位,停止位”，例如9600,N,8,1！";
     return false;
@@ -212,6 +248,7 @@ TOpenResult TSerialPort::Open(const std::string& port, const std::string& settin
   if (result.Opened()) result = OpenDevice(port, fd);
   if (!result.Opened()) return result;
   result = ApplySettings(fd, port, settings);
+  if (result.Opened()) result = ApplyRs485(fd, port, settings);
   TPortHolder holder;
   if (result.Opened() && !LockFile.Take(port, holder)) result = HeldBy(port, holder, "（锁文件）");
   if (result.Opened() && ioctl(fd, TIOCEXCL) != 0) {
@@ -323,6 +360,33 @@ TOpenResult TSerialPort::ApplySettings(int fd, const std::string& port, const st
   return {};
 }
 
+// The kernel's RS-485 mode where the settings ask for it; a port whose driver has none (a pty,
+// most USB adapters) is refused saying so, rather than sending with the direction never switched.
+TOpenResult TSerialPort::ApplyRs485(int fd, const std::string& port, const std::string& settings) {
+  TRs485 rs485;
+  std::string error;
+  Rs485Before.clear();
+  if (!ParseRs485(settings, rs485, error)) return SettingsRefused(error);
+  if (!rs485.Enabled) return {};
+  serial_rs485 before{};
+  const bool known = ioctl(fd, TIOCGRS485, &before) == 0;
+  serial_rs485 conf{};
+  conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  conf.delay_rts_before_send = static_cast<uint32_t>(rs485.DelayBeforeMs);
+  conf.delay_rts_after_send = static_cast<uint32_t>(rs485.DelayAfterMs);
+  if (ioctl(fd, TIOCSRS485, &conf) != 0) {
+    const int err = errno;
+    if (err == ENOTTY || err == EINVAL || err == EOPNOTSUPP)
+      return SettingsRefused("串口" + port + "不支持RS-485收发控制（驱动没有内核的RS-485模式）！请取消RS-485选项，或使用自动收发的转换器。");
+    return SettingsRefused("无法打开串口" + port + "的RS-485收发控制：" + SystemErrorText(err) + "！");
+  }
+  if (known) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&before);
+    Rs485Before.assign(bytes, bytes + sizeof before);
+  }
+  return {};
+}
+
 int TSerialPort::Close(std::string& error) {
   std::unique_lock<std::recursive_mutex> lock(Lock);
   error.clear();
@@ -337,6 +401,12 @@ int TSerialPort::Close(std::string& error) {
   // get the same device (a pseudo-terminal's number is reused at once) and must not find a lock
   // naming this live process.
   LockFile.Release();
+  if (Rs485Before.size() == sizeof(serial_rs485)) {
+    serial_rs485 before{};
+    std::memcpy(&before, Rs485Before.data(), sizeof before);
+    ioctl(Fd, TIOCSRS485, &before);
+    Rs485Before.clear();
+  }
   ioctl(Fd, TIOCNXCL);
   flock(Fd, LOCK_UN);
   int rc = close(Fd);

@@ -12,6 +12,16 @@
 #include "comm/PortHolders.h"
 #include "comm/Transport.h"
 
+// RS-485 direction control by the kernel (TIOCSRS485), for adapters whose driver offers it: RTS
+// is raised while sending, with delays before and after in milliseconds. Asked for by a fifth part
+// of the settings text: "9600,E,8,1,RS485" or "9600,E,8,1,RS485:BEFORE:AFTER".
+struct TRs485 {
+  bool Enabled = false;
+  int DelayBeforeMs = 0;  // 0..1000
+  int DelayAfterMs = 0;   // 0..1000
+  bool operator==(const TRs485&) const = default;
+};
+
 class TSerialPort : public TTransport {
  public:
   TSerialPort();
@@ -50,14 +60,18 @@ class TSerialPort : public TTransport {
   bool Lost() const override;             // the device failed (unplugged, hung up)
 
   // Parses a settings text into its parts; false with a message when a value is not valid.
+  // A fifth part, if any, must be the RS-485 one.
   static bool ParseSettings(const std::string& settings, int& baud, char& parity, int& dataBits,
                             double& stopBits, std::string& error);
+  // The RS-485 part of a settings text (off when there is none); false with a message.
+  static bool ParseRs485(const std::string& settings, TRs485& rs485, std::string& error);
 
  private:
   int FailLocked(const std::string& what, int err, std::string& error) const;
   TOpenResult CheckAvailable(const std::string& port);
   TOpenResult OpenDevice(const std::string& port, int& fd);
   TOpenResult ApplySettings(int fd, const std::string& port, const std::string& settings);
+  TOpenResult ApplyRs485(int fd, const std::string& port, const std::string& settings);
   void DrainWake();
 
   mutable std::recursive_mutex Lock;
@@ -70,4 +84,5 @@ class TSerialPort : public TTransport {
   std::string Name;
   std::string SettingsText;
   TUucpLock LockFile;
+  std::vector<uint8_t> Rs485Before;  // the port's RS-485 state before Open changed it, restored at Close
 };

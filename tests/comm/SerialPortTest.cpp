@@ -89,6 +89,10 @@ TEST(SerialPortOpenTest, RefusalSaysWhetherThePortOrItsSettingsAreAtFault) {
       {dir.Path + "/plain", "12345,N,8,1", TOpenRefusal::Unavailable, "不是串口"},
       {pty.SlavePath, "12345,N,8,1", TOpenRefusal::Settings, "不支持波特率“12345”"},
       {pty.SlavePath, "9600,N,8,1.5", TOpenRefusal::Settings, "不支持1.5位停止位"},
+      // A pseudo-terminal has no RS-485 mode (its driver refuses TIOCSRS485).
+      {pty.SlavePath, "9600,N,8,1,RS485", TOpenRefusal::Settings, "不支持RS-485收发控制"},
+      {pty.SlavePath, "9600,N,8,1,RS485:5", TOpenRefusal::Settings, "第五项“RS485:5”应为RS485"},
+      {pty.SlavePath, "9600,N,8,1,RTS", TOpenRefusal::Settings, "第五项“RTS”"},
   };
   TSerialPort port;
   for (const auto& c : cases) {
@@ -96,6 +100,28 @@ TEST(SerialPortOpenTest, RefusalSaysWhetherThePortOrItsSettingsAreAtFault) {
     EXPECT_EQ(result.Refusal, c.Refusal) << c.Port << " " << c.Settings;
     EXPECT_NE(result.Message.find(c.Says), std::string::npos) << result.Message;
     EXPECT_FALSE(port.PortOpen());
+  }
+}
+
+TEST(SerialPortOpenTest, Rs485IsAskedForByAFifthPartOfTheSettings) {
+  const struct {
+    const char* Settings;
+    bool Ok;
+    TRs485 Rs485;
+  } cases[] = {
+      {"9600,E,8,1", true, {}},
+      {"9600,E,8,1,RS485", true, {true, 0, 0}},
+      {"9600,E,8,1, rs485:2:10 ", true, {true, 2, 10}},
+      {"9600,E,8,1,RS485:1001:0", false, {}},
+      {"9600,E,8,1,RS485::", false, {}},
+  };
+  for (const auto& c : cases) {
+    TRs485 rs485;
+    std::string error;
+    EXPECT_EQ(TSerialPort::ParseRs485(c.Settings, rs485, error), c.Ok) << c.Settings;
+    if (c.Ok) {
+      EXPECT_EQ(rs485, c.Rs485) << c.Settings;
+    }
   }
 }
 
