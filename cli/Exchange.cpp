@@ -110,7 +110,7 @@ class TTimedTransport : public TTransport {
 }  // namespace
 
 static bool IsLineSettings(const std::string& text) {
-  static const std::regex pattern(R"(\s*\d+\s*,\s*[A-Za-z]\s*,\s*\d\s*,\s*(1|1\.5|2)\s*)");
+  static const std::regex pattern(R"(\s*\d+\s*,\s*[A-Za-z]\s*,\s*\d\s*,\s*(1|1\.5|2)\s*(,\s*[Rr][Ss]485(:\d+:\d+)?\s*)?)");
   return std::regex_match(text, pattern);
 }
 

@@ -84,7 +84,12 @@ void ParityLetter(const std::string& parity, std::string& result) {
 std::string CommSettingsText(const TComInfo& info) {
   std::string letter;
   ParityLetter(info.Parity, letter);
-  return info.BaudRate + "," + letter + "," + info.DataBits + "," + info.StopBits;
+  std::string text = info.BaudRate + "," + letter + "," + info.DataBits + "," + info.StopBits;
+  if (!info.Rs485) return text;
+  text += ",RS485";
+  if (info.Rs485BeforeMs != 0 || info.Rs485AfterMs != 0)
+    text += ":" + std::to_string(info.Rs485BeforeMs) + ":" + std::to_string(info.Rs485AfterMs);
+  return text;
 }
 
 int SelectComboItem(const std::vector<std::string>& items, const std::string& text) {

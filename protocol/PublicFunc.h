@@ -22,7 +22,8 @@ char FilterDigitKey(char key);
 
 // "NONE"/"无校验" -> "N", "EVEN"/"偶校验" -> "E", "ODD"/"奇校验" -> "O"; else `result` unchanged.
 void ParityLetter(const std::string& parity, std::string& result);
-std::string CommSettingsText(const TComInfo& info);  // "9600,N,8,1"
+// "9600,N,8,1"; with RS-485 on "9600,N,8,1,RS485", with delays "9600,N,8,1,RS485:BEFORE:AFTER"
+std::string CommSettingsText(const TComInfo& info);
 
 // Index of the first item equal to `text` ignoring letter case, or -1.
 int SelectComboItem(const std::vector<std::string>& items, const std::string& text);

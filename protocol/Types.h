@@ -43,4 +43,8 @@ struct TComInfo {
   std::string StopBits;   // "1", "1.5", "2"
   std::string InputMode;  // "Text" or "Binary" ("1" counts as binary)
   bool Opened = false;
+  // RS-485 direction control by the port's driver (off by default), delays in milliseconds.
+  bool Rs485 = false;
+  int Rs485BeforeMs = 0;
+  int Rs485AfterMs = 0;
 };

@@ -50,6 +50,18 @@ void TDltParam::Load() {
   ComInfo.DataBits = IniFile.ReadString(PortSection, "SERIAL_DATABITS", "8");
   ComInfo.StopBits = IniFile.ReadString(PortSection, "SERIAL_STOPBITS", "1");
   ComInfo.InputMode = IniFile.ReadString(PortSection, "SERIAL_INPUTMODE", "1");
+  ComInfo.Rs485 = IniFile.ReadBool(PortSection, "SERIAL_RS485", false);
+  ComInfo.Rs485BeforeMs = std::clamp(IniFile.ReadInteger(PortSection, "SERIAL_RS485_BEFORE", 0), 0, 1000);
+  ComInfo.Rs485AfterMs = std::clamp(IniFile.ReadInteger(PortSection, "SERIAL_RS485_AFTER", 0), 0, 1000);
+}
+
+// The RS-485 entries are written once RS-485 has been switched on (or the file has them), so a
+// file of a workbench that never used it keeps exactly its entries.
+bool TDltParam::SaveRs485() {
+  if (!ComInfo.Rs485 && !IniFile.ValueExists(PortSection, "SERIAL_RS485")) return true;
+  return IniFile.WriteBool(PortSection, "SERIAL_RS485", ComInfo.Rs485) &&
+         IniFile.WriteInteger(PortSection, "SERIAL_RS485_BEFORE", ComInfo.Rs485BeforeMs) &&
+         IniFile.WriteInteger(PortSection, "SERIAL_RS485_AFTER", ComInfo.Rs485AfterMs);
 }
 
 bool TDltParam::Save(std::string& error) {
@@ -68,7 +80,7 @@ bool TDltParam::Save(std::string& error) {
             IniFile.WriteString(PortSection, "SERIAL_PARITY", ComInfo.Parity) &&
             IniFile.WriteString(PortSection, "SERIAL_DATABITS", ComInfo.DataBits) &&
             IniFile.WriteString(PortSection, "SERIAL_STOPBITS", ComInfo.StopBits) &&
-            IniFile.WriteString(PortSection, "SERIAL_INPUTMODE", ComInfo.InputMode);
+            IniFile.WriteString(PortSection, "SERIAL_INPUTMODE", ComInfo.InputMode) && SaveRs485();
   if (!ok) {
     error = "无法写入设置文件" + FilePath() + "！";
     return false;

@@ -44,6 +44,7 @@ class TDltParam : public TKvBase {
   bool Save(std::string& error);
 
  private:
+  bool SaveRs485();
   mutable std::mutex PreambleLock;
   TPreamble Preamble;
 };

@@ -220,6 +220,7 @@ TParamForm::TParamForm(TTransport& commControl, TDltParam& param, TChannel* chan
     connect(edit, &QLineEdit::textChanged, this, &TParamForm::cbPortChange);
   connect(cbxColletor, &QCheckBox::toggled, this, &TParamForm::cbxColletorClick);
   connect(cbxLC, &QCheckBox::toggled, this, &TParamForm::cbxLCClick);
+  connect(cbxRs485, &QCheckBox::toggled, this, &TParamForm::cbPortChange);
   connect(edtPSW, &TFilterEdit::exited, this, &TParamForm::edtPSWExit);
   connect(edtOperator, &TFilterEdit::exited, this, &TParamForm::edtOperatorExit);
   connect(edtCollector, &TFilterEdit::exited, this, &TParamForm::edtCollectorExit);
@@ -264,6 +265,8 @@ void TParamForm::BuildChannelPage() {
     grid->addWidget(list, row, 1);
     ++row;
   }
+  cbxRs485 = new QCheckBox(QString::fromUtf8(Txt::UseRs485), panAL);
+  grid->addWidget(cbxRs485, row, 1);
 
   rbbOpenCom = new QPushButton(QString::fromUtf8(Txt::OpenCom), tsChannel);
   rbbCloseCom = new QPushButton(QString::fromUtf8(Txt::CloseCom), tsChannel);
@@ -367,6 +370,7 @@ void TParamForm::FormShow() {
   SelectStored(cbStopBits, ComInfo.StopBits);
   SelectStored(cbParity, ComInfo.Parity);
   SelectStored(cbInputMode, ComInfo.InputMode);
+  cbxRs485->setChecked(ComInfo.Rs485);
 
   CommControl = &SharedPort;
   if (Channel && Channel->Control() == nullptr) Channel->SetControl(CommControl);
@@ -382,6 +386,7 @@ void TParamForm::ReadPortFields() {
   ComInfo.Parity = Text(cbParity);
   ComInfo.StopBits = Text(cbStopBits);
   ComInfo.InputMode = Text(cbInputMode);
+  ComInfo.Rs485 = cbxRs485->isChecked();
 }
 
 bool TParamForm::OpenPort(TTransport& control, const TComInfo& info) {

@@ -64,6 +64,7 @@ class TParamForm : public TBaseForm<QDialog> {
   QComboBox* cbParity = nullptr;
   QComboBox* cbStopBits = nullptr;
   QComboBox* cbInputMode = nullptr;
+  QCheckBox* cbxRs485 = nullptr;  // RS-485 direction control by the port's driver
   QPushButton* rbbOpenCom = nullptr;
   QPushButton* rbbCloseCom = nullptr;
   QLabel* csALCOM = nullptr;  // port glyph: image 0 closed, image 1 open

@@ -69,6 +69,7 @@ inline constexpr char LblCollector[] = "采集器地址：";
 inline constexpr char UseCollector[] = "通过采集器进行抄读";
 inline constexpr char LblLC[] = "命令前导符：";
 inline constexpr char UseLC[] = "命令帧前使用前导符";
+inline constexpr char UseRs485[] = "RS-485收发控制（由串口驱动切换RTS）";
 inline constexpr char LblLCCount[] = "次数：";
 inline constexpr char Ok[] = "确定";
 inline constexpr char Cancel[] = "取消";

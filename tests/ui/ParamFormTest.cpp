@@ -17,6 +17,8 @@
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
 #include "comm/Channel.h"
+#include "comm/PortLink.h"
+#include "tests/comm/Rfc2217Peer.h"
 #include "services/SingletonUnit.h"
 #include "ui/Controls.h"
 #include "ui/ParamFrm.h"
@@ -121,6 +123,7 @@ class ParamFormTest : public ::testing::Test {
   std::string Folder;
   std::unique_ptr<TDltParam> Param;
   TSerialPort Port;
+  TPortLink Link;  // a port opened by name, as the workbench holds it
   std::unique_ptr<TChannel> Channel;
   std::unique_ptr<TParamForm> Form;
 };
@@ -457,4 +460,45 @@ TEST_F(ParamFormTest, UnwritableSetupIniIsReportedAndValuesKept) {
   EXPECT_EQ(text.toStdString(), "无法写入设置文件" + folder + "/Setup.ini！");
   EXPECT_FALSE(Form->isVisible());
   EXPECT_EQ(Param->Psw, "87654321");
+}
+
+// Names that say where the meter is are typed into the port list: a serial server reached by
+// rfc2217:// opens and the pane shows its name; a name that is not valid gets PortName's reason.
+TEST_F(ParamFormTest, ANetworkNameTypedIntoThePortListOpensIt) {
+  TPortLink& link = Link;
+  Param = std::make_unique<TDltParam>(Folder);
+  Channel = std::make_unique<TChannel>([this] { return Param->GetPreamble(); });
+  Form = std::make_unique<TParamForm>(link, *Param, Channel.get());
+  Show();
+  EXPECT_EQ(OpenPortText("tcp://127.0.0.1").toStdString(),
+            Txt::PortInvalid + std::string("\n端口名“tcp://127.0.0.1”无效：缺少端口号（应为“地址:端口”）！"));
+  EXPECT_FALSE(link.PortOpen());
+
+  TComPortPeer peer({});
+  Show();
+  EXPECT_EQ(OpenPortText(peer.Name()), QString());
+  peer.Join();
+  EXPECT_TRUE(link.PortOpen());
+  EXPECT_EQ(peer.SetValue[1], (std::vector<uint8_t>{0x00, 0x00, 0x25, 0x80}));  // 9600 baud set on the server
+  EXPECT_EQ(Form->sbpPort->text().toStdString(), peer.Name());
+  EXPECT_NE(SetupBytes().find("SERIAL_PORT=" + peer.Name() + "\r\n"), std::string::npos);
+}
+
+// RS-485 direction control is asked for by its check box and kept in Setup.ini; a port whose
+// driver has no RS-485 mode (a pseudo-terminal) is refused saying so.
+TEST_F(ParamFormTest, Rs485IsAskedForAndAPortWithoutItIsRefused) {
+  TTestPty pty;
+  ASSERT_TRUE(pty.Valid());
+  Create();
+  Show();
+  Form->cbxRs485->setChecked(true);
+  EXPECT_TRUE(OpenPortText(pty.Slave).contains(QStringLiteral("不支持RS-485收发控制")));
+  EXPECT_FALSE(Port.PortOpen());
+  EXPECT_NE(SetupBytes().find("SERIAL_INPUTMODE=Binary\r\nSERIAL_RS485=1\r\nSERIAL_RS485_BEFORE=0\r\n"
+                              "SERIAL_RS485_AFTER=0\r\n"),
+            std::string::npos)
+      << SetupBytes();
+  Create();  // read back from the file
+  Show();
+  EXPECT_TRUE(Form->cbxRs485->isChecked());
 }
