@@ -1,7 +1,8 @@
 // Round trip and exchanges per second of one read (00010000, 16 bytes out, 24 back) through each
-// transport, against the virtual meter (`dlt645 simulate --listen`, one process):
-//   pty        the meter's pseudo-terminal, a local serial port as the workbench opens it
-//   tcp        tcp:// straight to the meter's listening socket
+// transport, against the virtual meter:
+//   pty        a meter's pseudo-terminal (the meter in this process), a local serial port as the
+//              workbench opens it
+//   tcp        tcp:// straight to the listening socket of `dlt645 simulate --listen`
 //   ser2net    tcp:// to ser2net's raw port in front of the meter's pty (when ser2net is there)
 //   rfc2217    rfc2217:// to ser2net's telnet port in front of the same pty
 // The figure to read: tcp against pty (the TCP link's own cost), rfc2217 against ser2net raw
@@ -23,6 +24,7 @@
 
 #include "bench/BenchStats.h"
 #include "comm/PortLink.h"
+#include "sim/VirtualMeter.h"
 
 namespace {
 
@@ -44,6 +46,7 @@ int FreePort() {
 }
 
 pid_t Start(std::vector<std::string> argv) {
+  std::fflush(stdout);  // or the child prints what is buffered a second time
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   std::freopen("/dev/null", "w", stdout);
@@ -68,7 +71,7 @@ double Exchange(TPortLink& link) {
   if (link.Write(kRead.data(), static_cast<int>(kRead.size()), error) != 0) return -1;
   std::vector<uint8_t> reply;
   while (reply.size() < kReplySize) {
-    if (link.WaitReadable(2000, error) <= 0) return -1;
+    if (link.WaitReadable(500, error) <= 0) return -1;
     if (link.Read(64, reply, error) < 0) return -1;
   }
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -106,10 +109,16 @@ int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
   const std::string dir = std::filesystem::temp_directory_path() / ("dlt645-transport-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  const std::string link = dir + "/meter";
+  // The pty paths: a meter in this process, as the channel benchmark has it.
+  TVirtualMeter local{TMeterOptions{}};
+  std::string error;
+  if (!local.Start(error)) {
+    std::fprintf(stderr, "set-up failed: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string link = local.PortPath();
   const int tcp = FreePort();
-  const pid_t meter = Start({DLT645_BIN, "simulate", "--link", link, "--listen", "tcp://127.0.0.1:" + std::to_string(tcp)});
-  for (int i = 0; i < 200 && !std::filesystem::exists(link); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t meter = Start({DLT645_BIN, "simulate", "--link", dir + "/meter", "--listen", "tcp://127.0.0.1:" + std::to_string(tcp)});
   Measure("pty", link, count);
   Measure("tcp", "tcp://127.0.0.1:" + std::to_string(tcp), count);
 
