@@ -9,6 +9,7 @@
 #include <functional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "sim/VirtualMeter.h"
 #include "tests/cli/RunProcess.h"
@@ -79,5 +80,30 @@ TEST(MeterFaults, EachFaultFailsTheCaseMeantForItAndNoOther) {
     EXPECT_EQ(NotPassed(r.Out), row.Fails) << row.Fault << "\n" << r.Out;
   }
   fs::remove_all(dir);
+}
+
+// A meter that goes away mid-run: the case in progress and every later one end as errors, none
+// of them as passed, and the JUnit report is still written with those errors.
+TEST(MeterFaults, AMeterThatDisappearsMidRunLeavesTheRestAsErrorsAndTheReportWritten) {
+  TMeterOptions options;
+  options.ResponseMs = 22;
+  TVirtualMeter meter(options);
+  std::string error;
+  ASSERT_TRUE(meter.Start(error)) << error;
+  const fs::path junit = fs::temp_directory_path() / ("dlt-vanish-" + std::to_string(::getpid()) + ".xml");
+  TProcessResult r;
+  std::thread run([&] { r = RunProcess({DLT645_BIN, "test", "--port", meter.PortPath(), "--junit", junit.string()}, 120000); });
+  for (int i = 0; i < 2000 && meter.RepliesSent() < 8; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  meter.ClosePeer();
+  run.join();
+  EXPECT_EQ(r.ExitCode, 2) << r.Out;
+  const size_t firstError = r.Out.find("\n错误  ");
+  ASSERT_NE(firstError, std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("\n通过  ", firstError), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("通信链路已断开，用例未执行"), std::string::npos) << r.Out;
+  std::ifstream in(junit);
+  const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(xml.find("通信链路已断开，用例未执行"), std::string::npos) << xml;
+  fs::remove(junit);
 }
 }  // namespace
