@@ -138,8 +138,10 @@ int ReadTimes(const TCliArgs& parsed, TMeterOptions& options) {
 // One --fault name into the faults; false for a name that is none.
 bool AddFault(const std::string& fault, TMeterFaults& f) {
   if (fault == "noise") f.Noise = true;
-  else if (fault == "split") f.SplitPieces = 3, f.SplitPauseMs = 50;
-  else if (fault == "badsum") f.BadChecksum = true;
+  else if (fault == "split") {
+    f.SplitPieces = 3;
+    f.SplitPauseMs = 50;
+  } else if (fault == "badsum") f.BadChecksum = true;
   else if (fault == "badend") f.BadEndByte = true;
   else if (fault == "silent") f.NoReply = true;
   else if (fault == "garbage") f.GarbageBurstBytes = 32;
