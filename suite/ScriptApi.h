@@ -1,6 +1,10 @@
 #pragma once
 // The `dlt` table scripts use: cases, exchanges with the meter, expectations, waits and the
 // profile. One TScriptContext per suite file; the case in progress is recorded into Current.
+// Every reply's result carries first_byte_ms and max_gap_ms (the line's timing, recorded as
+// information); dlt.limits holds the profile's timing limits with their defaults, among them
+// no_reply_ms, the wait a case passes as wait_ms when it expects no reply; dlt.now() gives the
+// computer's local time.
 #include <chrono>
 #include <string>
 #include <vector>
