@@ -1,5 +1,5 @@
 -- The commands of DL/T 645-2007 clause 7 beside reading data: read the address (7.4), write data
--- (7.3), broadcast time (7.6), freeze (7.7), change the baud rate (7.8), change a password (7.9),
+-- (7.3), write the address (7.5), broadcast time (7.6), freeze (7.7), change the baud rate (7.8), change a password (7.9),
 -- clear demand (7.10), clear the meter (7.11), clear events (7.12), relay control (7.13) and the
 -- multi-function output (7.14). A command that changes what the meter holds runs only when the
 -- profile allows it (destructive = { ... }); each is followed by a read that shows its effect, and
@@ -43,6 +43,23 @@ dlt.case{ id = "cmd.read_address", title = "读通信地址 13H：应答 93H，�
     dlt.expect_equal("数据域长度 L", r.len, 6)
     dlt.expect_equal("数据域中的地址", wire(r.data), P.address)
     dlt.expect_equal("应答地址域", r.address, P.address)
+  end }
+
+dlt.case{ id = "cmd.write_address", title = "写通信地址 15H：应答 95H，读通信地址为新地址，再写回原地址", clause = "7.5",
+  requires = { ctrl = 0x15, destructive = "write_address" },
+  run = function()
+    local function write(address)
+      return dlt.raw(dlt.pack{ ctrl = 0x15, address = "AAAAAAAAAAAA", data = wire(address) })
+    end
+    local function read_back(what, address)
+      local r = dlt.raw(dlt.pack{ ctrl = 0x13, address = "AAAAAAAAAAAA", data = "" })
+      if dlt.expect_normal(r, 0x13) then dlt.expect_equal(what, wire(r.data), address) end
+    end
+    local new = P.address == "000000000099" and "000000000098" or "000000000099"
+    dlt.expect_normal(write(new), 0x15)
+    read_back("改后的通信地址", new)
+    dlt.expect_normal(write(P.address), 0x15)
+    read_back("改回后的通信地址", P.address)
   end }
 
 -- 04000103 (最大需量周期, NN minutes) is written to another value, read back and put back.
