@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Exchange.h"
+#include "cli/SuiteLink.h"
 #include "sim/VirtualMeter.h"
 #include "suite/Runner.h"
 
@@ -25,27 +25,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// The channel link, with the time of each exchange split into the meter's part and the wait.
+// The channel link `dlt645 test` uses, with the time of each exchange split into the meter's
+// part and the wait for silence.
 class TTimedLink : public TSuiteLink {
  public:
-  explicit TTimedLink(TCliLink& link) : Link(link) {}
+  explicit TTimedLink(TCliLink& link) : Inner(link) {}
   TLinkResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) override {
-    const TExchangeResult e = Link.Exchange(frame, raw);
-    TLinkResult r;
-    r.Kind = e.Kind == ekReply ? lkReply : e.Kind == ekTimeout ? lkTimeout : e.Kind == ekNoReplyWanted ? lkNoReplyWanted : lkFailed;
-    r.Message = e.Message;
-    r.HasReply = e.HasReply;
-    r.Body = e.Body;
-    r.RoundTripMs = e.RoundTripMs;
-    r.FirstByteMs = e.FirstByteMs;
-    r.MaxGapMs = e.MaxGapMs;
-    for (const TStrayReply& s : e.Strays) r.Strays.push_back(s.Body);
+    TLinkResult r = Inner.Exchange(frame, raw);
     ++Exchanges;
     if (r.HasReply) MeterMs += r.RoundTripMs;
     if (r.Kind == lkTimeout) SilenceMs += frame.TimeoutMs > 0 ? frame.TimeoutMs : frame.TimeoutSec * 1000.0;
     return r;
   }
-  TCliLink& Link;
+  TCliSuiteLink Inner;
   int Exchanges = 0;
   double MeterMs = 0, SilenceMs = 0;
 };
