@@ -77,7 +77,7 @@ dlt.case{ id = "cmd.write", title = "写数据 14H（正确密码）：应答 94
     dlt.expect_equal("写回后的 " .. WRITE_DI, value_of(WRITE_DI), before)
   end }
 
-dlt.case{ id = "cmd.write_wrong_password", title = "写数据 14H（错误密码）：异常应答 D4H，“密码错/未授权”位置位", clause = "7.3",
+dlt.case{ id = "cmd.write_wrong_password", title = "写数据 14H（错误密码）：异常应答 D4H，“密码错”位置位", clause = "7.3",
   requires = { ctrl = 0x14 },
   run = function()
     local wrong = password(PW.level, PW.code == "000000" and "111111" or "000000")
