@@ -217,6 +217,10 @@ void TChannel::SetStrayHandler(TStrayHandler handler) {
   Impl->StrayHandler = std::move(handler);
 }
 
+TReplyHandler TChannel::GetReplyHandler() const { return Impl->Handler(Impl->ReplyHandler); }
+TExchangeHandler TChannel::GetExchangeHandler() const { return Impl->Handler(Impl->ExchangeHandler); }
+TStrayHandler TChannel::GetStrayHandler() const { return Impl->Handler(Impl->StrayHandler); }
+
 bool TChannel::WaitState(uint64_t& serial, double& elapsedSec, double& timeoutSec) const {
   std::lock_guard<std::mutex> guard(Impl->WaitLock);
   if (!Impl->Waiting) return false;

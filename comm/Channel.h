@@ -79,6 +79,10 @@ class TChannel {
   void SetReplyHandler(TReplyHandler handler);
   void SetExchangeHandler(TExchangeHandler handler);
   void SetStrayHandler(TStrayHandler handler);
+  // The installed handlers, for a layer that stands in front of them for a while (suite/ChannelLink).
+  TReplyHandler GetReplyHandler() const;
+  TExchangeHandler GetExchangeHandler() const;
+  TStrayHandler GetStrayHandler() const;
 
   // True while an exchange waits for its reply (after the write, before its end), with its
   // serial, the seconds waited so far and its timeout. Safe from any thread.
