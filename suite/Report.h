@@ -41,3 +41,10 @@ std::string FrameFieldsText(const std::string& hex);
 // the summary, a table of the cases (one row each, coloured by verdict) and each case's
 // expectations, frames with their decoded fields, notes and why.
 std::string HtmlReport(const std::vector<TCaseRecord>& cases, const TRunInfo& info);
+
+// A case alone, as a page (the detail of one case in the test window).
+std::string CaseDetailHtml(const TCaseRecord& rec);
+// A row of the test window's case table: id, title, clause, verdict, "12.3 ms".
+std::vector<std::string> CaseRowTexts(const TCaseRecord& rec);
+// The background of a case's row for its verdict, as #RRGGBB (the page uses the same colours).
+const char* VerdictBackground(TVerdict verdict);

@@ -23,7 +23,7 @@ const char kStyle[] =
     ".v{font-weight:bold;white-space:nowrap}.met{color:#1a7f37}.unmet{color:#cf222e;font-weight:bold}"
     ".pass .v,.pass.v{color:#1a7f37}.fail .v,.fail.v{color:#cf222e}.skipped .v,.skipped.v{color:#6e7781}"
     ".error .v,.error.v{color:#bc4c00}.stopped .v,.stopped.v{color:#8250df}"
-    "tr.fail{background:#ffebe9}tr.error{background:#fff1e5}tr.skipped{background:#f6f8fa}tr.stopped{background:#fbefff}"
+    "tr.pass{background:#dafbe1}tr.fail{background:#ffebe9}tr.error{background:#fff1e5}tr.skipped{background:#f6f8fa}tr.stopped{background:#fbefff}"
     ".case.pass{border-left-color:#1a7f37}.case.fail{border-left-color:#cf222e}.case.skipped{border-left-color:#8c959f}"
     ".case.error{border-left-color:#bc4c00}.case.stopped{border-left-color:#8250df}";
 
@@ -206,4 +206,23 @@ std::string HtmlReport(const std::vector<TCaseRecord>& cases, const TRunInfo& in
                      Summary(cases, info) + "<h2>用例</h2>\n" + CaseTable(cases) + "<h2>详情</h2>\n";
   for (size_t i = 0; i < cases.size(); ++i) html += CaseSection(cases[i], i + 1);
   return html + "</body>\n</html>\n";
+}
+
+std::string CaseDetailHtml(const TCaseRecord& rec) {
+  return std::string("<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n<style>") + kStyle +
+         "</style>\n</head>\n<body>\n" + CaseSection(rec, 1) + "</body>\n</html>\n";
+}
+
+std::vector<std::string> CaseRowTexts(const TCaseRecord& rec) {
+  return {rec.Id, rec.Title, rec.Clause, VerdictText(rec.Verdict), Ms(rec.DurationMs)};
+}
+
+const char* VerdictBackground(TVerdict verdict) {
+  switch (verdict) {
+    case vdPass: return "#dafbe1";
+    case vdFail: return "#ffebe9";
+    case vdSkipped: return "#f6f8fa";
+    case vdStopped: return "#fbefff";
+    default: return "#fff1e5";
+  }
 }

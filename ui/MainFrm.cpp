@@ -46,6 +46,7 @@
 #include "ui/ParamFrm.h"
 #include "ui/Prompt.h"
 #include "ui/RelaySetting.h"
+#include "ui/TestFrm.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -221,6 +222,7 @@ void TMainForm::BuildMenu() {
   mnuSystem = menuBar()->addMenu(U(Txt::MenuSystem));
   NBaseParam = mnuSystem->addAction(U(Txt::BaseParam), this, &TMainForm::NBaseParamClick);
   NChannelComm = mnuSystem->addAction(U(Txt::CommandCaption), this, &TMainForm::NChannelCommClick);
+  NTestRun = mnuSystem->addAction(U(Txt::TestCaption), this, &TMainForm::NTestRunClick);
   mnuSystem->addSeparator();
   NExit = mnuSystem->addAction(U(Txt::Exit), this, &QWidget::close);
   mnuHelp = menuBar()->addMenu(U(Txt::Help));
@@ -477,6 +479,13 @@ void TMainForm::NChannelCommClick() {
   if (!ParamForm) return;
   auto form = std::make_unique<TCommandForm>(*ParamForm, this);
   form->exec();
+}
+
+void TMainForm::NTestRunClick() {
+  if (!TestForm) TestForm = new TTestForm(Channel, this);
+  TestForm->show();
+  TestForm->raise();
+  TestForm->activateWindow();
 }
 
 // ---------------------------------------------------------------------------------------------

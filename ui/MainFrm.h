@@ -30,6 +30,7 @@ class TChannel;
 class TDltParam;
 class TFilterEdit;
 class TParamForm;
+class TTestForm;
 struct TLogEntry;
 
 class TMainForm : public TBaseForm<QMainWindow> {
@@ -42,6 +43,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
 
   // The parameter dialog, created after this window; shown at the first show and from the menu.
   TParamForm* ParamForm = nullptr;
+  TTestForm* TestForm = nullptr;  // created at the first use of its menu entry
 
   // Fields of the window besides its controls.
   bool FrameMode = false;
@@ -62,6 +64,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   QMenu* mnuHelp = nullptr;
   QAction* NBaseParam = nullptr;
   QAction* NChannelComm = nullptr;  // the interactive command window
+  QAction* NTestRun = nullptr;      // the conformance test window
   QAction* NExit = nullptr;
   QAction* NHelp = nullptr;
   QAction* NAbout = nullptr;
@@ -113,6 +116,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   void NBaseParamClick();
   void NAboutClick();
   void NChannelCommClick();  // a new command window, shown modally, freed when it closes
+  void NTestRunClick();      // the test window, beside this one; one for the window's life
 
   // The send cycle.
   void TimerTimer();
