@@ -116,6 +116,7 @@ void TTestForm::BuildButtons(QWidget* box) {
   pbRun->setFormat(QStringLiteral("%v/%m"));
   pbRun->setRange(0, 1);
   pbRun->setValue(0);
+  pbRun->setTextVisible(false);  // until a run has counted its cases
   lbStatus = new QLabel(box);
   lbStatus->setObjectName(QStringLiteral("lbStatus"));
   auto* top = new QHBoxLayout;
@@ -206,6 +207,7 @@ void TTestForm::btnStopClick() {
 void TTestForm::RunCounted(int total) {
   Total = total;
   pbRun->setRange(0, std::max(total, 1));
+  pbRun->setTextVisible(true);
 }
 
 void TTestForm::CaseStarting(int index, const TCaseRecord& rec) {

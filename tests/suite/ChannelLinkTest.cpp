@@ -65,6 +65,7 @@ class ChannelRun : public ::testing::Test {
     f.CtrlCode = 0x11;
     f.DataField = "00000100";  // 00010000, wire order
     f.DataLen = 4;
+    f.TimeoutSec = 10;
     std::string message;
     uint64_t serial = 0;
     EXPECT_EQ(Channel.Send(f.Address, f, f.DataField, message, &serial), 0) << message;
