@@ -25,8 +25,12 @@ TEST(JUnitReport, ParsesBackWithEveryVerdictAndAwkwardText) {
   skipped.Id = "read.d";
   skipped.Verdict = vdSkipped;
   skipped.Why = "档案未列出控制码 13H";
+  TCaseRecord stopped = error;
+  stopped.Id = "read.e";
+  stopped.Verdict = vdStopped;
+  stopped.Why = "运行被用户停止，用例未完成";
   const std::string path = std::filesystem::temp_directory_path() / ("dlt-junit-" + std::to_string(::getpid()) + ".xml");
-  std::ofstream(path) << JUnitXml({pass, fail, error, skipped}, "DL/T 645-2007");
+  std::ofstream(path) << JUnitXml({pass, fail, error, skipped, stopped}, "DL/T 645-2007");
   const TProcessResult r = RunProcess(
       {"/usr/bin/python3", "-c",
        "import sys, xml.etree.ElementTree as E\n"
@@ -37,18 +41,20 @@ TEST(JUnitReport, ParsesBackWithEveryVerdictAndAwkwardText) {
        "print(cases[0].get('name'))\n"
        "print(cases[1].find('failure').get('message'))\n"
        "print(cases[2].find('error').get('message'))\n"
-       "print(cases[3].find('skipped').get('message'))\n",
+       "print(cases[3].find('skipped').get('message'))\n"
+       "print(cases[4].find('skipped').get('message'))\n",
        path});
   std::filesystem::remove(path);
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_EQ(r.Out,
-            "4 1 1 1\n"
+            "5 1 1 2\n"
             "frame 2\n"
-            "read 2\n"
+            "read 3\n"
             "frame.a A <&> \"B\" 'C'\n"
             "期望 正常应答 91H，实际 无应答（超时）\n"
             "case.lua:2: bad  byte  here\n"
-            "档案未列出控制码 13H\n");
+            "档案未列出控制码 13H\n"
+            "已停止：运行被用户停止，用例未完成\n");
 }
 
 // The decoded fields of a frame, worked out by hand from the frame layout: 68 A0..A5 68 C L
