@@ -74,7 +74,7 @@ TEST_F(MainFormTest, MenusAndToolBar) {
   EXPECT_EQ(top[0]->text(), U(Txt::MenuSystem));
   EXPECT_EQ(top[1]->text(), U(Txt::Help));
   EXPECT_EQ(ActionTexts(Main->mnuSystem),
-            QStringList({U(Txt::BaseParam), U(Txt::CommandCaption), QStringLiteral("-"), U(Txt::Exit)}));
+            QStringList({U(Txt::BaseParam), U(Txt::CommandCaption), U(Txt::TestCaption), QStringLiteral("-"), U(Txt::Exit)}));
   EXPECT_TRUE(Main->NChannelComm->isEnabled());
   EXPECT_EQ(ActionTexts(Main->mnuHelp), QStringList({U(Txt::Help), U(Txt::About)}));
 
