@@ -460,12 +460,6 @@ void AppendField(std::string& out, const TField& f, const uint8_t* wire) {
   }
 }
 
-std::string FieldText(const TField& f, const uint8_t* wire) {
-  std::string text;
-  AppendField(text, f, wire);
-  return text;
-}
-
 std::string EntryText(const std::vector<TField>& fields, const uint8_t* wire) {
   std::string text;
   for (const TField& f : fields) {
@@ -577,29 +571,39 @@ size_t CheckLoadBlock(const std::vector<uint8_t>& d, size_t pos, const std::stri
   return end;
 }
 
-// One block: its summary ("time | section | - | ...") and its values as named entries.
+// One named field read on its own: a field that does not read says why in its place.
+TReadingEntry FieldEntry(const std::string& name, const TField& f, const uint8_t* wire) {
+  TReadingEntry entry{name, "", f.Kind == fkNumber ? f.Unit : "", true};
+  try {
+    AppendField(entry.Text, f, wire);
+  } catch (const TReadError& e) {
+    entry.Text = "无法解析：" + e.Why;
+    entry.Ok = false;
+  }
+  return entry;
+}
+
+// One block: its summary ("time | section | - | ...") and its values as named entries; a value
+// that does not read says so in its place and the others still read.
 std::string LoadBlockText(const std::vector<uint8_t>& d, size_t body, size_t end, const std::string& at,
                           const std::vector<std::string>& names, const std::string& point,
                           std::vector<TReadingEntry>& entries) {
   static const TField time = ParseField("YYMMDDhhmm");
-  std::string block = FieldText(time, &d[body]);
-  entries.push_back({point + (names.empty() ? "" : names[0]), block, "", true});
+  entries.push_back(FieldEntry(point + (names.empty() ? "" : names[0]), time, &d[body]));
+  std::string block = entries.back().Text;
   size_t p = body + 5, name = 1;
   for (const std::vector<TField>& section : LoadSections()) {
     const size_t close = static_cast<size_t>(std::find(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(end), 0xAA) - d.begin());
     if (close == end) throw TReadError{at + "不足六个部分"};
     const size_t size = close - p;
-    if (size == 0) {
-      block += " | -";
-    } else if (static_cast<int>(size) == EntrySize(section)) {
-      block += " | " + EntryText(section, &d[p]);
-      const uint8_t* wire = &d[p];
-      for (size_t k = 0; k < section.size(); wire += section[k++].Bytes) {
-        const std::string label = name + k < names.size() ? names[name + k] : "";
-        entries.push_back({point + label, FieldText(section[k], wire), section[k].Unit, true});
-      }
-    } else {
+    if (size != 0 && static_cast<int>(size) != EntrySize(section))
       throw TReadError{at + "有一部分为" + std::to_string(size) + "字节，应为" + std::to_string(EntrySize(section)) + "字节"};
+    block += size == 0 ? " | -" : " | ";
+    const uint8_t* wire = &d[p];
+    for (size_t k = 0; size != 0 && k < section.size(); wire += section[k++].Bytes) {
+      const std::string label = name + k < names.size() ? names[name + k] : "";
+      entries.push_back(FieldEntry(point + label, section[k], wire));
+      block.append(k ? ", " : "").append(entries.back().Text);
     }
     name += section.size();
     p = close + 1;
@@ -1049,7 +1053,7 @@ bool ReadByRow(const std::string& di, const TReadingFormat& row, const std::vect
                const std::vector<uint8_t>& data, TReading& reading) {
   if (fields.size() == 1 && fields[0].Kind == fkLoadBlock) {
     reading.Text = LoadBlocksText(data, row.Fields, reading.Entries);
-    return true;
+    return std::all_of(reading.Entries.begin(), reading.Entries.end(), [](const TReadingEntry& e) { return e.Ok; });
   }
   if (fields.size() == 1 && fields[0].Kind == fkFreezeBlock) return ReadFreezeBlock(di, data, reading);
   if (*row.Fields) {

@@ -344,7 +344,11 @@ TEST(Reading, BadRecordsAndIdentifiersPastARangeSaySo) {
   TBytes bad = LoadBlock();
   bad[8] = 0x2A;  // the A phase voltage 2A00H is not BCD; fix the checksum so that only it is wrong
   bad[bad.size() - 3] = static_cast<uint8_t>(bad[bad.size() - 3] + 0x2A);
-  EXPECT_EQ(FormatReading("06010000", bad).Text, "无法按LOADBLOCK解析：字节2A不是BCD码");
+  const TReading r = FormatReading("06010000", bad);
+  EXPECT_FALSE(r.Ok);
+  ASSERT_GE(r.Entries.size(), 3u);
+  EXPECT_EQ(r.Entries[1].Name + " " + r.Entries[1].Text, "记录块1 A相电压 无法解析：字节2A不是BCD码");
+  EXPECT_EQ(r.Entries[2].Name + " " + r.Entries[2].Text, "记录块1 B相电压 219.8 V");
   for (const char* di : {"040300FF", "0506013F", "06000003", "05000010", "0504FF00", "04040300"})
     EXPECT_EQ(FindReadingFormat(di), nullptr) << di;
   TFrameBody address;  // 93H with five bytes instead of six
