@@ -368,6 +368,13 @@ void AppendWord(std::string& out, const TField& f, const uint8_t* wire) {
   out += "H（" + (bits.empty() ? std::string("无置位") : "第" + bits + "位置位") + "）";
 }
 
+// " #NN" after a table entry's date or time: the number without a leading zero.
+void AppendTableNumber(std::string& out, int number) {
+  out += " #";
+  if (number >= 10) out += static_cast<char>('0' + number / 10);
+  out += static_cast<char>('0' + number % 10);
+}
+
 void AppendDateWeek(std::string& out, const uint8_t* wire) {
   const TParts p = BcdParts(wire, 4);
   if (p[3] > 6) throw TReadError{"星期" + Two(p[3]) + "不在00到06之间"};
@@ -382,7 +389,7 @@ void AppendHoliday(std::string& out, const uint8_t* wire) {
     return;
   }
   AppendDate(out, p[0], p[1], p[2]);
-  out.append(" #").append(std::to_string(p[3]));
+  AppendTableNumber(out, p[3]);
 }
 
 void AppendMonthDayTime(std::string& out, const uint8_t* wire) {
@@ -421,7 +428,7 @@ void AppendTableEntry(std::string& out, const TField& f, const uint8_t* wire) {
   } else {
     throw TReadError{Two(p[0]) + "-" + Two(p[1]) + "不是有效日期"};
   }
-  out.append(" #").append(std::to_string(p[2]));
+  AppendTableNumber(out, p[2]);
 }
 
 void AppendField(std::string& out, const TField& f, const uint8_t* wire) {
@@ -640,6 +647,9 @@ bool RecordEntries(const std::vector<TField>& fields, const std::string& names, 
     TReadingEntry entry;
     entry.Name = group < static_cast<int>(labels.size()) ? labels[static_cast<size_t>(group)] : "";
     entry.Unit = fields[i].Kind == fkNumber ? fields[i].Unit : "";
+    size_t parts = i;
+    while (parts < fields.size() && fields[parts].Group == group) ++parts;
+    entry.Text.reserve(16 * (parts - i));
     try {
       const uint8_t* at = wire;
       for (size_t k = i; k < fields.size() && fields[k].Group == group; at += fields[k++].Bytes) {
