@@ -155,13 +155,14 @@ double Power(double t, int kind, int k) {
 }
 
 // Energy in 0.01 kWh of a type (1 forward, 2 reverse active), tariff (0 total) and settlement
-// period; `backSec` seconds ago (frozen values) the meter had counted 5 kWh a day less.
+// period; `backSec` seconds ago (frozen values) the meter had counted 5 kWh less for each whole
+// day back, so that a frozen value stays as it is while the clock runs on.
 unsigned long long EnergyUnits(const TMeterState& state, int type, int tariff, int period, double backSec = 0) {
   long long total = 0;
   if (type == 1) total = 123456 - 10000LL * std::min(period, 12);
   if (type == 1 && period == 0) total += static_cast<long long>(kMeanPowerKw * Seconds(state) / 36);  // 0.01 kWh
   else if (type == 2) total = 1234 - 100LL * std::min(period, 12);
-  total = std::max(0LL, total - std::llround(backSec / 86400 * (type == 1 ? 500 : 5)));
+  total = std::max(0LL, total - static_cast<long long>(backSec / 86400) * (type == 1 ? 500 : 5));
   const unsigned long long sum = static_cast<unsigned long long>(total);
   unsigned long long parts[5] = {sum, sum * 10 / 100, sum * 30 / 100, sum * 35 / 100, 0};
   parts[4] = sum - parts[1] - parts[2] - parts[3];
@@ -424,7 +425,7 @@ std::vector<uint8_t> FreezeItem(const TMeterState& state, int kind, int item, in
     for (int tariff = 0; tariff <= 4; ++tariff)
       Append(out, DemandValue(state, 0x01000000u | static_cast<uint32_t>(item - 8) << 16 | static_cast<uint32_t>(tariff) << 8));
   } else if (item == 0x10) {
-    const double t = Seconds(state) - back;
+    const double t = static_cast<double>(when % 86400);  // measured then: the same at every read
     for (int kindOfPower : {1, 2})
       for (int k = 0; k <= 3; ++k) Append(out, Measured(Power(t, kindOfPower, k), 10000, 3));
   }
@@ -447,7 +448,7 @@ std::vector<uint8_t> FreezeValue(const TMeterState& state, uint32_t di) {
 // other than 0 carries only its own section), checksum, E5 E5. The values are those the meter
 // measured at that time.
 std::vector<uint8_t> LoadBlock(const TMeterState& state, int cls, long long when) {
-  const double t = Seconds(state) - static_cast<double>(MeterNow(state) - when);
+  const double t = static_cast<double>(when % 86400);  // measured then: the same at every read
   const double back = static_cast<double>(MeterNow(state) - when);
   std::vector<uint8_t> sections[6];
   for (int k = 1; k <= 3; ++k) Append(sections[0], Measured(Volts(t, k), 10, 2));

@@ -157,3 +157,21 @@ TEST(MeterReading, LoadRecordsFollowTheIntervalAndAreReadByTime) {
   ASSERT_EQ(TMeterData::ReadValue(state, 0x05060001, {}, data), 0);
   EXPECT_EQ(Reading(state, "05060001").substr(10), " 00:00");
 }
+
+// A freeze data block holds what its items hold: read item by item, the same entries.
+TEST(MeterReading, AFreezeBlockHoldsItsItems) {
+  TMeterState state;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(TMeterData::ReadValue(state, 0x0506FF02, {}, data), 0);
+  const TReading block = FormatReading("0506FF02", data);
+  ASSERT_TRUE(block.Ok) << block.Text;
+  std::vector<std::string> items;
+  for (const char* di : {"05060002", "05060102", "05060202", "05060302", "05060402", "05060502", "05060602",
+                         "05060702", "05060802", "05060902", "05060A02", "05061002"}) {
+    ASSERT_EQ(TMeterData::ReadValue(state, static_cast<uint32_t>(std::stoul(di, nullptr, 16)), {}, data), 0) << di;
+    for (const TReadingEntry& e : FormatReading(di, data).Entries) items.push_back(e.Text);
+  }
+  std::vector<std::string> entries;
+  for (const TReadingEntry& e : block.Entries) entries.push_back(e.Text);
+  EXPECT_EQ(entries, items);
+}
