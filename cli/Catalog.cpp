@@ -20,8 +20,9 @@ const char kHelp[] =
     "  PREFIX      hex digits: only rows standing for an identifier that starts with them\n"
     "  WORD        any other text: only rows whose name (or a record field's name) holds it\n"
     "  IDENTIFIER  eight hex digits: that identifier explained, one Name=value a line (Identifier,\n"
-    "              Name, Pattern, Layout, Entries, Length, Unit, Access, and Field= per field of a\n"
-    "              record)\n"
+    "              Name, Pattern, Layout, Entries, Length, Unit, Access, Request= for a read that\n"
+    "              sends data after the identifier (load records: NN YYMMDDhhmm), and Field= per\n"
+    "              field of a record or of a load record block)\n"
     "  --format    text (default: tab-separated), csv (with a header line) or json (an array)\n"
     "\n"
     "Exit status: 0 rows listed; 1 nothing matches; 2 bad options.\n";
@@ -105,10 +106,12 @@ int Explain(const std::string& di) {
             << "\nLayout=" << row->Layout << "\nEntries=" << row->Entries
             << "\nLength=" << (length > 0 ? std::to_string(length) : "可变") << "\nUnit=" << Units(row->Layout)
             << "\nAccess=" << row->Access << "\n";
+  if (*row->Request) std::cout << "Request=" << row->Request << "\n";  // the data a read sends
   if (*row->Fields) {
     const std::vector<std::string> names = SplitOn(row->Fields, '|'), parts = SplitOn(row->Layout, ' ');
-    for (size_t i = 0; i < names.size() && i < parts.size(); ++i)
-      std::cout << "Field=" << names[i] << ": " << parts[i] << "\n";
+    const bool blocks = parts.size() == 1 && parts[0] == "LOADBLOCK";  // the values of each block, named
+    for (size_t i = 0; i < names.size() && (blocks || i < parts.size()); ++i)
+      std::cout << "Field=" << names[i] << (blocks ? "" : ": " + parts[i]) << "\n";
   }
   return ceOk;
 }

@@ -37,6 +37,10 @@ TEST(CatalogCliTest, ListsFiltersAndExplains) {
   r = Dlt({"catalog", "03300001"});
   EXPECT_TRUE(Has(r.Out, "Field=操作者代码: HEX*4")) << r.Out;
   EXPECT_TRUE(Has(r.Out, "Length=50"));
+  r = Dlt({"catalog", "06000001"});  // a load record from a given time: its request, its values
+  EXPECT_TRUE(Has(r.Out, "Request=NN YYMMDDhhmm")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "Field=C相电流")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "Field=当前无功需量")) << r.Out;
   EXPECT_EQ(Dlt({"catalog", "00014000"}).ExitCode, 1);  // tariff 64: not in the table
   EXPECT_EQ(Dlt({"catalog", "--format", "xml"}).ExitCode, 2);
 }
