@@ -386,7 +386,14 @@ uint8_t EventRecord(const TMeterState& state, uint32_t di, std::vector<uint8_t>&
     return 0;
   }
   int hexFields = 0;
-  const long long when = MeterNow(state) - 86400LL * static_cast<long long>(n) - 3600;
+  // at 10:15:00, n days before today: the same at every read of the day (follow-up frames read again)
+  std::tm day = LocalTime(MeterNow(state));
+  day.tm_hour = 10;
+  day.tm_min = 15;
+  day.tm_sec = 0;
+  day.tm_mday -= static_cast<int>(n);
+  day.tm_isdst = -1;
+  const long long when = static_cast<long long>(std::mktime(&day));
   for (const TLayoutField& f : LayoutFields(DIText(di))) SampleField(f, when, hexFields, out);
   return 0;
 }
