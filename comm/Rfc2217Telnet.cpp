@@ -48,10 +48,10 @@ bool TTelnetParser::Step(uint8_t b, std::vector<uint8_t>& data, std::vector<TTel
         Current.Verb = SB;
         State = TState::SbOption;
       } else if (b == SE) {
-        error = "收到无效的telnet数据：子协商结束（FF F0）前没有子协商开始！";
+        error = "收到无效的telnet数据：子协商结束（FF F0）前没有子协商开始";
         return false;
       } else if (b < SE) {
-        error = "收到无效的telnet数据：FFH后为" + Hex(b) + "，不是telnet命令！";
+        error = "收到无效的telnet数据：FFH后为" + Hex(b) + "，不是telnet命令";
         return false;
       }
       return true;  // NOP, DM, BRK, IP, AO, AYT, EC, EL, GA: nothing a serial link needs
@@ -83,12 +83,12 @@ bool TTelnetParser::StepSb(uint8_t b, std::vector<TTelnetCommand>& commands, std
     return true;
   } else {
     State = TState::Data;
-    error = "收到无效的telnet数据：子协商中FFH后为" + Hex(b) + "！";
+    error = "收到无效的telnet数据：子协商中FFH后为" + Hex(b);
     return false;
   }
   if (Current.Payload.size() > MaxSubnegotiation) {
     State = TState::Data;
-    error = "收到无效的telnet数据：子协商超过" + std::to_string(MaxSubnegotiation) + "字节仍未结束！";
+    error = "收到无效的telnet数据：子协商超过" + std::to_string(MaxSubnegotiation) + "字节仍未结束";
     return false;
   }
   return true;

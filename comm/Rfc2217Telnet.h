@@ -32,7 +32,8 @@ class TTelnetParser {
   // Splits `bytes`: data (IAC IAC as one FFH) is appended to `data`, option commands and
   // subnegotiations to `commands`; NOP, GA and the other one-byte commands are dropped. A
   // sequence may end in one call and go on in the next. False with a Chinese message when a byte
-  // is not telnet (FFH before an undefined command, a subnegotiation that never ends); the
+  // is not telnet (FFH before an undefined command, a subnegotiation that never ends; the message
+  // has no closing mark, the caller ends it); the
   // parser drops the bad sequence, goes on with the next byte, and reports the first fault.
   bool Feed(const uint8_t* bytes, size_t count, std::vector<uint8_t>& data, std::vector<TTelnetCommand>& commands,
             std::string& error);

@@ -63,6 +63,7 @@ TOpenResult TRfc2217Transport::Open(const std::string& port, const std::string& 
   Parser.Reset();
   Pending.clear();
   Fault.clear();
+  FaultText.clear();
   Garbled = false;
   Telnet = true;
   result = Negotiate(line, name.RawFallback);
@@ -110,7 +111,7 @@ bool TRfc2217Transport::AwaitServer(const std::function<bool()>& done, Clock::ti
   for (;;) {
     if (Pump(why) < 0) return false;
     if (Garbled) {
-      why = Fault;
+      why = FaultText;  // the open's message names the link already
       return false;
     }
     if (done()) return true;
@@ -128,7 +129,8 @@ int TRfc2217Transport::Pump(std::string& error) {
   std::vector<TTelnetCommand> commands;
   std::string fault;
   if (!Parser.Feed(raw.data(), raw.size(), Pending, commands, fault) && !Garbled) {
-    Fault = "网络连接" + Name + fault + "！";
+    FaultText = fault + "！";
+    Fault = "网络连接" + Name + FaultText;
     Garbled = true;
     LogEntry(ltError, "TRfc2217Transport.Read", Fault);
   }
@@ -152,6 +154,7 @@ int TRfc2217Transport::Close(std::string& error) {
   Parser.Reset();
   Pending.clear();
   Fault.clear();
+  FaultText.clear();
   Garbled = false;
   return rc;
 }

@@ -59,6 +59,7 @@ class TRfc2217Transport : public TTransport {
   bool Telnet = true;  // false once gone on as raw TCP with a server that does not speak telnet
   std::vector<uint8_t> Pending;
   std::string Name;
-  std::string Fault;  // the server's telnet fault, reported once it is the next thing to hand over
+  std::string Fault;      // the server's telnet fault, reported once it is the next thing to hand over
+  std::string FaultText;  // the same without the link's name
   std::atomic<bool> Garbled{false};
 };

@@ -79,7 +79,10 @@ TEST(Rfc2217Test, ServersThatDoNotTakeTheLineAreRefusedSayingWhy) {
     peer.Join();
     EXPECT_EQ(opened.Refusal, c.Refusal) << c.Title;
     EXPECT_NE(opened.Message.find(c.Complaint), std::string::npos) << c.Title << ": " << opened.Message;
-    EXPECT_NE(opened.Message.find(peer.Name()), std::string::npos) << opened.Message;
+    const size_t named = opened.Message.find(peer.Name());
+    EXPECT_NE(named, std::string::npos) << opened.Message;
+    EXPECT_EQ(opened.Message.find(peer.Name(), named + 1), std::string::npos) << "named once: " << opened.Message;
+    EXPECT_EQ(opened.Message.find("！！"), std::string::npos) << opened.Message;
     EXPECT_FALSE(link.PortOpen()) << c.Title;
   }
 }
@@ -116,7 +119,7 @@ TEST(Rfc2217Test, NotTelnetAmongTheDataEndsTheLinkWithAMessage) {
   std::string error;
   EXPECT_EQ(ReadLink(link, 3, error, 500), (TBytes{0x68, 0x16, 0x99}));  // the data that came
   EXPECT_EQ(link.WaitReadable(100, error), -1);
-  EXPECT_NE(error.find("FFH后为41H"), std::string::npos) << error;
+  EXPECT_EQ(error, "网络连接" + peer.Name() + "收到无效的telnet数据：FFH后为41H，不是telnet命令！");
   EXPECT_TRUE(link.Lost());
 }
 
