@@ -19,6 +19,7 @@ namespace {
 
 
 const std::string kInvalidPrefix = "收到无效数据报文：";
+const std::string kReconnectSource = "TPortLink.Reconnect";
 
 std::atomic<bool> g_interrupted{false};
 extern "C" void OnInterrupt(int) { g_interrupted = true; }
@@ -32,6 +33,7 @@ class TCliSink : public TLogSink {
   void WriteLog(int types, const std::string& source, const std::string& text) override {
     std::lock_guard<std::mutex> guard(Lock);
     if (Verbose) std::cerr << source << ": " << text << "\n";
+    else if (source == kReconnectSource) std::cerr << text << "\n";  // a loss or a return
     if ((types & ltError) && text.rfind(kInvalidPrefix, 0) == 0) LastError = text.substr(kInvalidPrefix.size());
   }
   int LogTypes() const override { return Verbose ? 31 : ltError | ltException; }
@@ -253,6 +255,7 @@ TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uin
   I.Reset();
   I.Sink.TakeError();
   TExchangeResult result;
+  const uint64_t losses = I.Port.Losses();
   int code;
   if (!raw.empty()) {
     auto bytes = std::make_unique<uint8_t[]>(raw.size());
@@ -274,5 +277,6 @@ TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uin
   result.Strays = I.Strays;
   I.Timed.Timing(result.FirstByteMs, result.MaxGapMs);
   if (result.Kind == ekInvalid) result.InvalidFrame = I.Sink.TakeError();
+  result.LinkLost = result.Kind == ekSendError && (I.Port.Losses() != losses || I.Port.Lost());
   return result;
 }

@@ -42,6 +42,7 @@ struct TExchangeResult {
   double FirstByteMs = -1;
   double MaxGapMs = 0;
   std::vector<TStrayReply> Strays;
+  bool LinkLost = false;   // a failed send because the link was lost, or was still being reopened
 };
 
 // Splits the line settings off the arguments: `--settings 9600,E,8,1` names the line (into

@@ -45,6 +45,11 @@ const char kHelp[] =
     "Reads every identifier from every meter, one exchange after the other through the\n"
     "workbench's channel, round after round, until --count rounds or --duration have passed, or\n"
     "until Ctrl-C. Timeouts, invalid replies and failed writes are counted and the run goes on.\n"
+    "When the link is lost (the device unplugged or gone, the network peer gone) it is reopened\n"
+    "by itself (the same device path or USB serial number, the same network name; tries after\n"
+    "0.5 s, doubling up to 8 s); an exchange waits up to its timeout for the link to come back,\n"
+    "and every exchange that could not be made is counted as lost. A tcp-listen:// link waits,\n"
+    "up to the timeout of each exchange, for the device to dial in.\n"
     "A frame that comes during the wait but is not the answer (its control code, address or\n"
     "identifier does not fit the request: a late reply to an earlier request, a reply from\n"
     "another meter) is never taken as the reading; it is counted as stale and the wait goes on.\n"
@@ -91,15 +96,15 @@ const char kHelp[] =
     "  unit            the unit of the reading\n"
     "  round trip ms   from the write to the reply's last byte, three decimals\n"
     "  outcome         ok; error XXH and its text (an abnormal reply); timeout; invalid reply;\n"
-    "                  send failed: and the channel's message (the write failed, the port went\n"
-    "                  away); followed by \", stale N\" when N frames that were not the answer\n"
-    "                  came during the wait\n"
+    "                  send failed: and the channel's message (the write failed); lost: and the\n"
+    "                  channel's message (the link was lost or was being reopened); followed\n"
+    "                  by \", stale N\" when N frames that were not the answer came during the wait\n"
     "\n"
     "On a terminal, standard error shows a progress line: rounds done, replies, failures and\n"
     "the last round trip. At the end, or on Ctrl-C, a summary (Name=value lines; on standard\n"
     "output when the rows go to --csv, else on standard error): Rounds=, Exchanges=, Replies=,\n"
-    "ErrorReplies=, Timeouts=, InvalidReplies=, SendErrors=, Stale= (frames that were not the\n"
-    "answer), OtherAddress= (those of them from another address), Interrupted=,\n"
+    "ErrorReplies=, Timeouts=, InvalidReplies=, SendErrors=, Lost= (exchanges lost with the\n"
+    "link), Stale= (frames that were not the answer), OtherAddress= (those of them from another address), Interrupted=,\n"
     "RoundTripMinMs=, RoundTripMedianMs= (the mean of the middle two for an even count),\n"
     "RoundTripP95Ms= (nearest rank), RoundTripMaxMs=. With --mqtt, after waiting up to 5 s while\n"
     "the broker is connected for what is still queued: MqttPublished= (acknowledged by the\n"
@@ -108,7 +113,7 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 every exchange had a reply; 1 a bad option, a file that cannot be read or\n"
     "written, or a port that cannot be opened; 2 some exchange timed out or got an invalid reply;\n"
-    "3 some write failed (the port failed or went away).\n";
+    "3 some write failed or some exchange was lost with the link.\n";
 
 struct TPollTarget {
   std::string Address;
@@ -132,11 +137,11 @@ struct TPollPlan {
 
 struct TPollTally {
   long long Rounds = 0, Exchanges = 0, Replies = 0, ErrorReplies = 0, Timeouts = 0, Invalid = 0, SendErrors = 0;
-  long long Stale = 0, OtherAddress = 0;
+  long long Stale = 0, OtherAddress = 0, Lost = 0;
   bool Interrupted = false;
   std::vector<double> Trips;
   double LastTrip = -1;
-  long long Failures() const { return ErrorReplies + Timeouts + Invalid + SendErrors; }
+  long long Failures() const { return ErrorReplies + Timeouts + Invalid + SendErrors + Lost; }
 };
 
 int Bad(const std::string& message) {
@@ -365,6 +370,10 @@ std::string Outcome(const TExchangeResult& r, std::vector<std::string>& row, TPo
       return "invalid reply";
     case ekSendError:
     case ekFailed:
+      if (r.LinkLost) {
+        ++tally.Lost;
+        return "lost: " + r.Message;
+      }
       ++tally.SendErrors;
       return "send failed: " + r.Message;
     default: return r.Message;
@@ -397,8 +406,8 @@ void ShowProgress(const TPollTally& t, bool final) {
 void PrintSummary(const TPollTally& t, std::FILE* out) {
   std::fprintf(out,
                "Rounds=%lld\nExchanges=%lld\nReplies=%lld\nErrorReplies=%lld\nTimeouts=%lld\nInvalidReplies=%lld\n"
-               "SendErrors=%lld\nStale=%lld\nOtherAddress=%lld\nInterrupted=%d\n",
-               t.Rounds, t.Exchanges, t.Replies, t.ErrorReplies, t.Timeouts, t.Invalid, t.SendErrors, t.Stale,
+               "SendErrors=%lld\nLost=%lld\nStale=%lld\nOtherAddress=%lld\nInterrupted=%d\n",
+               t.Rounds, t.Exchanges, t.Replies, t.ErrorReplies, t.Timeouts, t.Invalid, t.SendErrors, t.Lost, t.Stale,
                t.OtherAddress, t.Interrupted ? 1 : 0);
   if (!t.Trips.empty()) {
     const TRoundTrips f = RoundTripFigures(t.Trips);
@@ -468,7 +477,7 @@ int RunPoll(const std::vector<std::string>& args) {
   PrintSummary(tally, plan.CsvPath.empty() ? stderr : stdout);
   mqtt.Finish(plan.CsvPath.empty() ? stderr : stdout);
   if (!written) return Bad(error);
-  if (tally.SendErrors > 0) return peSendFailed;
+  if (tally.SendErrors + tally.Lost > 0) return peSendFailed;
   return tally.Timeouts + tally.Invalid > 0 ? peNoReply : peOk;
 }
 

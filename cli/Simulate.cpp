@@ -59,6 +59,8 @@ const char kHelp[] =
     "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
     "  --listen tcp://ADDR:PORT  also serve the meter on this TCP address, as a serial server\n"
     "                    in raw mode does (one client at a time)\n"
+    "  --connect tcp://HOST:PORT  dial out to HOST:PORT, as a DTU does, and dial again when\n"
+    "                    the connection drops or is refused (after 0.5 s, doubling up to 8 s)\n"
     "  --power-cut S     the meter starts after a power cut of S seconds (1..86400): it reads\n"
     "                    one more power-down (03110000) and the cut as its last power-down\n"
     "                    record (03110001: from S seconds before the start to the start)\n"
@@ -201,7 +203,7 @@ int ReadLink(const TCliArgs& parsed, TMeterOptions& options) {
 int ParseSimulate(const std::vector<std::string>& args, TCliArgs& parsed, TMeterOptions& options) {
   std::string error;
   if (!parsed.Parse(args, {"--address", "--password", "--collector", "--link", "--delay", "--response", "--preamble", "--slow",
-                           "--fault", "--set", "--values", "--reply-from", "--listen", "--power-cut"},
+                           "--fault", "--set", "--values", "--reply-from", "--listen", "--power-cut", "--connect"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
   if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
@@ -244,6 +246,9 @@ int RunSimulate(const std::vector<std::string>& args) {
   if (parsed.Has("--listen")) {
     if (!bridge.Start(parsed.Get("--listen"), meter.PortPath(), error)) return Fail(ceBadInput, error);
     std::printf("Listening: %s\n", parsed.Get("--listen").c_str());
+  } else if (parsed.Has("--connect")) {
+    if (!bridge.StartDialOut(parsed.Get("--connect"), meter.PortPath(), error)) return Fail(ceBadInput, error);
+    std::printf("Dialing: %s\n", parsed.Get("--connect").c_str());
   }
   std::printf("Virtual meter %s on %s\nLink: %s\nPress Ctrl+C to stop.\n", options.Address.c_str(),
               meter.PortPath().c_str(), options.LinkPath.c_str());

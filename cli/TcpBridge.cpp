@@ -7,10 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "comm/PortName.h"
+#include "comm/Reconnect.h"
 
 namespace {
 
@@ -82,6 +84,34 @@ bool Forward(int from, int to) {
   return true;
 }
 
+// True when `fd` (connecting) is connected within `ms`; false on failure, timeout or `wake`.
+bool Connected(int fd, int wake, int ms) {
+  pollfd fds[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+  if (poll(fds, 2, ms) <= 0 || fds[1].revents) return false;
+  int err = 0;
+  socklen_t len = sizeof err;
+  return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+}
+
+// One connection to the name's address, or -1 (refused, unreachable, timed out, woken).
+int DialOnce(const TPortName& name, int wake) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.Host.c_str(), std::to_string(name.Port).c_str(), &hints, &found) != 0 || !found) return -1;
+  int fd = -1;
+  for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+    if (fd < 0) continue;
+    if (connect(fd, ai->ai_addr, ai->ai_addrlen) != 0 && (errno != EINPROGRESS || !Connected(fd, wake, 3000)))
+      CloseFd(fd);
+  }
+  freeaddrinfo(found);
+  return fd;
+}
+
 }  // namespace
 
 struct TTcpBridge::TImpl {
@@ -90,16 +120,37 @@ struct TTcpBridge::TImpl {
   int Client = -1;
   int Wake[2] = {-1, -1};
   std::thread Thread;
+  bool DialOut = false;
+  TPortName Peer;
+
+  // Dials until connected (true) or asked to stop (false).
+  bool Dial() {
+    TBackoff backoff;
+    for (;;) {
+      Client = DialOnce(Peer, Wake[0]);
+      if (Client >= 0) {
+        std::printf("Connected: %s\n", DescribePortName(Peer).c_str());
+        std::fflush(stdout);
+        return true;
+      }
+      pollfd wake{Wake[0], POLLIN, 0};
+      if (poll(&wake, 1, backoff.NextMs()) > 0) return false;
+    }
+  }
 
   void Run() {
     for (;;) {
+      if (DialOut && Client < 0 && !Dial()) return;
       pollfd fds[4] = {{Wake[0], POLLIN, 0}, {Listen, POLLIN, 0}, {Device, POLLIN, 0}, {Client, POLLIN, 0}};
       if (poll(fds, Client >= 0 ? 4 : 3, -1) < 0 && errno != EINTR) return;
       if (fds[0].revents) return;
       if (fds[1].revents & POLLIN) Accept();
       if (fds[2].revents & POLLIN) Forward(Device, Client);  // no client: the bytes are dropped
-      if (Client >= 0 && (fds[3].revents & (POLLIN | POLLHUP | POLLERR)) && !Forward(Client, Device))
+      if (Client >= 0 && (fds[3].revents & (POLLIN | POLLHUP | POLLERR)) && !Forward(Client, Device)) {
         CloseFd(Client);
+        if (DialOut) std::printf("Disconnected: %s, dialing again\n", DescribePortName(Peer).c_str());
+        std::fflush(stdout);
+      }
     }
   }
 
@@ -128,6 +179,29 @@ bool TTcpBridge::Start(const std::string& listen, const std::string& device, std
   TImpl& I = *Impl;
   I.Listen = ListenOn(name, error);
   if (I.Listen < 0) return false;
+  I.Device = OpenRaw(device, error);
+  if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Stop();
+    return false;
+  }
+  I.Thread = std::thread([&I] { I.Run(); });
+  return true;
+}
+
+bool TTcpBridge::StartDialOut(const std::string& connect, const std::string& device, std::string& error) {
+  TImpl& I = *Impl;
+  if (!ParsePortName(connect, I.Peer, error)) return false;
+  if (I.Peer.Kind != TPortKind::Tcp) {
+    error = "--connect needs tcp://HOST:PORT";
+    return false;
+  }
+  addrinfo* found = nullptr;
+  if (getaddrinfo(I.Peer.Host.c_str(), nullptr, nullptr, &found) != 0 || !found) {
+    error = "cannot resolve " + I.Peer.Host;
+    return false;
+  }
+  freeaddrinfo(found);
+  I.DialOut = true;
   I.Device = OpenRaw(device, error);
   if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     Stop();

@@ -30,6 +30,9 @@ const char* const kTransactSource = "TChannel.Transact";
 const char* const kStrayFrame = "，报文：";
 const char* const kUnknownError = "未知错误";
 const char* const kEmptyFrame = "报文为空";
+const char* const kLinkDown = "通信链路已断开，正在重连，报文未发送";
+
+constexpr int kLinkSliceMs = 100;  // a wait for the link looks at the stop request this often
 
 constexpr int kPollMs = 20;
 // Internal results of one look at the line while waiting (never reported).
@@ -316,10 +319,35 @@ int TChannel::Transact(TKvFrame& frame, std::string& message) {
     message = kPortNotOpen;
     return crPortClosed;
   }
+  if (!port->WaitLinked(0)) {
+    if (!AwaitLink(*port, frame, message)) return crInterrupted;
+    frame.Tick = TickCount();  // the round trip starts with the write
+    frame.Stamp = std::chrono::steady_clock::now();
+  }
   const std::vector<uint8_t> transmit = TransmitData(frame);
   WriteTransmit(*port, transmit);
   if (frame.DltFrame.NoReply) return crOk;
   return AwaitAnswer(*port, frame, message);
+}
+
+// A link being reopened, or waiting for its device to dial in, is waited for up to the frame's
+// timeout. False when a stop ends the wait; a link still lost after it ends the exchange as a
+// failed send; one that is only not connected yet goes on to the write, which says why.
+bool TChannel::AwaitLink(TTransport& port, TKvFrame& frame, std::string& message) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                            std::chrono::duration<double>(frame.DltFrame.TimeoutSec));
+  for (;;) {
+    if (Impl->StopRequest.load()) {
+      message = kInterrupted;
+      LogEntry(ltError, kTransactSource, message + FrameToHex(frame));
+      return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    if (port.WaitLinked(static_cast<int>(std::min<long long>(left.count(), kLinkSliceMs)))) return true;
+  }
+  if (port.Lost()) throw std::runtime_error(kLinkDown);
+  return true;
 }
 
 // The preamble (read now, at the moment of sending; none before a typed frame) and the frame.

@@ -115,6 +115,7 @@ class TChannel {
   int RunExchange(TKvFrame& frame, std::string& message);
   void Report(const TKvFrame& frame, int code, const std::string& message);
   void ReportDropped(std::vector<std::unique_ptr<TKvFrame>> frames);
+  bool AwaitLink(TTransport& port, TKvFrame& frame, std::string& message);
   std::vector<uint8_t> TransmitData(const TKvFrame& frame);
   void WriteTransmit(TTransport& port, const std::vector<uint8_t>& transmit);
   int AwaitAnswer(TTransport& port, TKvFrame& frame, std::string& message);

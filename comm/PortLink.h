@@ -4,9 +4,21 @@
 // device dialing in; comm/PortName.h). Everything above comm/ holds one of these and never
 // learns which transport is inside. A transport replaced by a later Open
 // stays alive while another thread is still inside one of its operations.
+//
+// A link that fails by itself (a device unplugged or hung up, a peer that closed or reset the
+// connection) is reopened by itself, after the rules of comm/Reconnect.h: the failed transport
+// is closed at once, the same device (by path, by-id name or USB serial number) or the same
+// network name is tried again until it opens, and the loss and the return are logged. Until
+// then the link stays open in the user's eyes (PortOpen), Lost() is true and operations fail
+// with the lost text. A link closed by hand is never reopened. A supervising thread, running
+// while the link is open, notices a loss on an idle link too and does the reopening.
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 
+#include "comm/Reconnect.h"
 #include "comm/Transport.h"
 
 class TPortLink : public TTransport {
@@ -33,13 +45,37 @@ class TPortLink : public TTransport {
   void Interrupt() override;
   std::string Describe() const override;
   bool Lost() const override;
+  bool WaitLinked(int timeoutMs) override;
+
+  TLinkState State() const;
+  // How many times the link was lost since it was opened by hand.
+  uint64_t Losses() const;
 
   // A transport for the name, not yet open; null with a message when the name is refused.
   static std::unique_ptr<TTransport> ForName(const std::string& port, std::string& error);
 
  private:
   std::shared_ptr<TTransport> Current() const;
+  // After an operation of `t` that failed: a failure for good makes the link lost.
+  void Failed(const std::shared_ptr<TTransport>& t, const std::string& why);
+  int Unavailable(std::string& error) const;
+  void Supervise(std::stop_token stop);
+  void Watch(std::stop_token& stop, std::unique_lock<std::mutex>& lock);
+  void Reopen(std::stop_token& stop, std::unique_lock<std::mutex>& lock, TRetrySchedule& schedule);
+  std::shared_ptr<TTransport> TryOpen(bool& tried);
+  void StopSupervisor();
 
   mutable std::mutex Lock;
+  std::condition_variable_any Changed;
   std::shared_ptr<TTransport> Inner;
+  TLinkState LinkState = TLinkState::Closed;
+  // What was opened by hand, to open again.
+  std::string WantPort, WantSettings, WantName;
+  int WantMode = 1;
+  bool IsDevice = false;
+  TDeviceIdentity Identity;
+  uint64_t LossCount = 0;
+  uint64_t Interrupts = 0;
+  std::chrono::steady_clock::time_point LostAt{};
+  std::jthread Supervisor;
 };

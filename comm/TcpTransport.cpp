@@ -503,3 +503,11 @@ int TTcpListenTransport::WaitReadable(int timeoutMs, std::string& error) {
   if (r > 0 && (fds[0].revents & POLLIN)) Accept();
   return 0;
 }
+
+bool TTcpListenTransport::WaitLinked(int timeoutMs) {
+  if (!Accept()) {
+    std::string ignored;
+    WaitReadable(timeoutMs, ignored);  // ends on a connection, the deadline or an interrupt
+  }
+  return Accept() && !Lost();
+}

@@ -83,6 +83,8 @@ class TTcpListenTransport : public TTcpTransport {
   int Read(int count, std::vector<uint8_t>& out, std::string& error) override;
   int WaitReadable(int timeoutMs, std::string& error) override;
   std::string Describe() const override;
+  // Waits for a device to dial in; true once one is connected and its link is not lost.
+  bool WaitLinked(int timeoutMs) override;
   // The local port listened on (the one asked for, or the system's choice for port 0 in tests).
   int ListeningPort() const;
 

@@ -52,4 +52,11 @@ class TTransport {
   // True once the open link has failed for good (device gone, peer closed or reset); cleared by
   // Close and by the next Open.
   virtual bool Lost() const = 0;
+  // Waits up to `timeoutMs` until the link carries bytes: open, not lost, and (for a link that
+  // waits for a device to dial in) connected. Ends early on Interrupt(). A link that does not
+  // reopen or connect by itself answers at once.
+  virtual bool WaitLinked(int timeoutMs) {
+    (void)timeoutMs;
+    return PortOpen() && !Lost();
+  }
 };
