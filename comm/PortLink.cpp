@@ -151,7 +151,7 @@ bool TPortLink::Lost() const {
 
 int TPortLink::Unavailable(std::string& error) const {
   std::lock_guard<std::mutex> guard(Lock);
-  error = LinkState == TLinkState::Lost ? LinkPaneText(WantName, true) : kPortNotOpen;
+  error = LinkState == TLinkState::Lost ? LossText(WantName, LostWhy) : kPortNotOpen;
   return -1;
 }
 
@@ -165,6 +165,7 @@ void TPortLink::Failed(const std::shared_ptr<TTransport>& t, const std::string& 
     Inner.reset();
     ++LossCount;
     LostAt = std::chrono::steady_clock::now();
+    LostWhy = why;
     what = WantName;
   }
   Changed.notify_all();

@@ -10,7 +10,7 @@
 // is closed at once, the same device (by path, by-id name or USB serial number) or the same
 // network name is tried again until it opens, and the loss and the return are logged. Until
 // then the link stays open in the user's eyes (PortOpen), Lost() is true and operations fail
-// with the lost text. A link closed by hand is never reopened. A supervising thread, running
+// with the lost text and the reason of the loss. A link closed by hand is never reopened. A supervising thread, running
 // while the link is open, notices a loss on an idle link too and does the reopening.
 #include <condition_variable>
 #include <cstdint>
@@ -77,5 +77,6 @@ class TPortLink : public TTransport {
   uint64_t LossCount = 0;
   uint64_t Interrupts = 0;
   std::chrono::steady_clock::time_point LostAt{};
+  std::string LostWhy;  // the transport's message at the loss
   std::jthread Supervisor;
 };

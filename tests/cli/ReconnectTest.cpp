@@ -1,0 +1,241 @@
+// `dlt645 poll` and `send` when the meter's link goes away and comes back, and a meter that
+// dials in: the virtual meter runs as its own process, killed and started again as a user
+// would; 127.0.0.1 only, every run bounded.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/cli/RunProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// `dlt645 simulate` in the background; killed when it goes out of scope.
+class TSim {
+ public:
+  explicit TSim(std::vector<std::string> args) {
+    args.insert(args.begin(), {DLT645_BIN, "simulate"});
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    Pid = ::fork();
+    if (Pid == 0) {
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    Out = out[0];
+  }
+  ~TSim() {
+    Kill();
+    if (Out >= 0) ::close(Out);
+  }
+  // True once the output holds `text` (within `ms`).
+  bool WaitFor(const std::string& text, int ms = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (Text.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{Out, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      char chunk[512];
+      const ssize_t n = ::read(Out, chunk, sizeof chunk);
+      if (n <= 0) return false;
+      Text.append(chunk, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  void Kill() {
+    if (Pid <= 0) return;
+    ::kill(Pid, SIGKILL);  // as a crash or a pulled cable: no goodbye
+    ::waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+  pid_t Pid = -1;
+  int Out = -1;
+  std::string Text;
+};
+
+int FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+std::string Summary(const std::string& text, const std::string& key) {
+  const size_t at = text.find("\n" + key + "=");
+  if (at == std::string::npos) return "-1";
+  const size_t from = at + key.size() + 2;
+  return text.substr(from, text.find('\n', from) - from);
+}
+
+// The outcome column of every row of a CSV without quoted fields (the header left out).
+std::vector<std::string> Outcomes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> outcomes;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) outcomes.push_back(line.substr(line.rfind(',') + 1, line.size() - line.rfind(',') - 2));
+  return outcomes;
+}
+
+class ReconnectCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Dir = fs::path(::testing::TempDir()) / ("reconnect-" + std::to_string(::getpid()));
+    fs::create_directories(Dir);
+    Csv = (Dir / "poll.csv").string();
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+
+  // Polls through `port` while the meter (`simArgs`) is killed after a second and started
+  // again 2.5 s later, longer than an exchange's timeout, so that exchanges are lost.
+  TProcessResult PollAcrossARestart(const std::string& port, const std::vector<std::string>& simArgs) {
+    auto sim = std::make_unique<TSim>(simArgs);
+    EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+    TProcessResult r;
+    std::thread poll([&] {
+      r = RunProcess({DLT645_BIN, "poll", "--port", port, "--address", "1", "--di", "00010000", "--count", "20",
+                      "--interval", "0.2", "--timeout", "1", "--csv", Csv},
+                     60000);
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    sim.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    sim = std::make_unique<TSim>(simArgs);
+    EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+    poll.join();
+    return r;
+  }
+
+  // Every exchange is in a row and counted once; some were lost, and the poll went on to
+  // read the meter again.
+  void ExpectLostAndCounted(const TProcessResult& r) {
+    EXPECT_EQ(r.ExitCode, 3) << r.Err;
+    const std::vector<std::string> outcomes = Outcomes(Csv);
+    ASSERT_EQ(outcomes.size(), 20u) << r.Out;
+    long ok = 0, lost = 0;
+    for (const std::string& o : outcomes) {
+      ok += o == "ok";
+      lost += o.rfind("lost: ", 0) == 0;
+    }
+    EXPECT_GE(lost, 1);
+    EXPECT_EQ(outcomes.back(), "ok");
+    EXPECT_EQ(std::stol(Summary(r.Out, "Lost")), lost) << r.Out;
+    EXPECT_EQ(std::stol(Summary(r.Out, "Replies")), ok) << r.Out;
+    EXPECT_EQ(ok + lost + std::stol(Summary(r.Out, "Timeouts")), 20) << r.Out;
+    EXPECT_NE(r.Err.find("连接已断开"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("连接已恢复"), std::string::npos) << r.Err;
+  }
+
+  fs::path Dir;
+  std::string Csv;
+};
+
+TEST_F(ReconnectCliTest, PollGoesOnWhenThePtyVanishesAndComesBackAtItsLink) {
+  const std::string link = (Dir / "meter").string();
+  ExpectLostAndCounted(PollAcrossARestart(link, {"--link", link}));
+}
+
+TEST_F(ReconnectCliTest, PollGoesOnWhenTheTcpServerRestarts) {
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  ExpectLostAndCounted(PollAcrossARestart(name, {"--link", (Dir / "meter").string(), "--listen", name}));
+}
+
+// A DTU dials in: `send` and then `poll` listen and wait for it (within their timeout); the
+// meter dials again after each of them hung up.
+TEST_F(ReconnectCliTest, AMeterThatDialsInIsReadThroughTcpListen) {
+  const int portNumber = FreeLoopbackPort();
+  const std::string listen = "tcp-listen://127.0.0.1:" + std::to_string(portNumber);
+  TProcessResult r;
+  std::thread send([&] {
+    r = RunProcess({DLT645_BIN, "send", "--port", listen, "--timeout", "8", "--frame", "68010000000000681104333434 35"},
+                   20000);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the device dials after the listener is up
+  TSim sim({"--link", (Dir / "meter").string(), "--connect", "tcp://127.0.0.1:" + std::to_string(portNumber)});
+  send.join();
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Out.find("\nIdentifier=02010100\n"), std::string::npos) << r.Out << r.Err;
+
+  r = RunProcess({DLT645_BIN, "poll", "--port", listen, "--address", "1", "--di", "02010100", "--count", "2",
+                  "--interval", "0", "--timeout", "8"},
+                 20000);
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(Summary(r.Err, "Replies"), "2") << r.Err;
+  EXPECT_TRUE(sim.WaitFor("Disconnected: ")) << sim.Text;
+}
+
+// A peer that sends half a reply and hangs up: the exchange ends with the reason, counted as
+// lost, well before the reply's timeout.
+TEST_F(ReconnectCliTest, BadLinksGiveAClearMessageWithoutHanging) {
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(server, 1), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  std::thread peer([server] {
+    const int fd = ::accept(server, nullptr, nullptr);
+    char request[64];
+    (void)!::read(fd, request, sizeof request);
+    const uint8_t half[] = {0x68, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68, 0x91, 0x08};
+    (void)!::write(fd, half, sizeof half);
+    ::close(fd);
+  });
+  TProcessResult r = RunProcess({DLT645_BIN, "poll", "--port", name, "--address", "1", "--di", "00010000", "--count",
+                                 "1", "--timeout", "30"},
+                                20000);
+  peer.join();
+  ::close(server);
+  EXPECT_EQ(r.ExitCode, 3) << r.Err;
+  EXPECT_EQ(Summary(r.Err, "Lost"), "1") << r.Err;
+  EXPECT_NE(r.Out.find(",lost: 发送报文发生错误："), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("已断开：对方关闭了连接"), std::string::npos) << r.Out;
+
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Complaint;
+    int Exit = 1;
+  } cases[] = {
+      {{"send", "--port", "tcp://no-such-host.invalid:4001", "--cmd", "read", "--address", "1", "--di", "00010000"},
+       "找不到主机“no-such-host.invalid”"},
+      {{"send", "--port", "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort()), "--cmd", "read", "--address", "1",
+        "--di", "00010000"},
+       "连接被拒绝"},
+      {{"simulate", "--link", (Dir / "m").string(), "--connect", "tcp://no-such-host.invalid:4001"},
+       "cannot resolve no-such-host.invalid", 2},
+      {{"simulate", "--link", (Dir / "m").string(), "--connect", "tcp-listen://127.0.0.1:4001"}, "--connect needs", 2},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::string> argv = {DLT645_BIN};
+    argv.insert(argv.end(), c.Args.begin(), c.Args.end());
+    const TProcessResult bad = RunProcess(argv, 10000);
+    EXPECT_EQ(bad.ExitCode, c.Exit) << c.Complaint << ": " << bad.Err;
+    EXPECT_NE((bad.Out + bad.Err).find(c.Complaint), std::string::npos) << bad.Out << bad.Err;
+  }
+}
+
+}  // namespace
