@@ -17,8 +17,12 @@ class TCliSuiteLink : public TSuiteLink {
     r.FirstByteMs = e.FirstByteMs;
     r.MaxGapMs = e.MaxGapMs;
     for (const TStrayReply& s : e.Strays) r.Strays.push_back(s.Body);
+    Lost += e.LinkLost;
     return r;
   }
+  // The link reopens by itself (cli/Exchange): the cases after a loss run once it is back.
+  bool Reconnects() const override { return true; }
+  int Lost = 0;  // exchanges lost with the link
 
  private:
   static TLinkKind KindOf(TExchangeKind kind) {

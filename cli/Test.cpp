@@ -143,6 +143,7 @@ int RunTest(const std::vector<std::string>& args) {
   if (cases.empty()) return Bad("没有可运行的用例（脚本中没有定义用例，或没有符合 --case 的用例）");
   const TRunCounts counts = CountVerdicts(cases);
   std::cout << SummaryLine(counts) << "\n";
+  if (suiteLink.Lost > 0) std::cout << "Lost=" << suiteLink.Lost << "\n";
   WriteReports(request, cases, info);
   return counts.Failed + counts.Errors > 0 ? teFailed : teOk;
 }

@@ -35,4 +35,7 @@ class TSuiteLink {
   virtual ~TSuiteLink() = default;
   // The composed `frame`, or the typed bytes `raw` when not empty (sent as they are).
   virtual TLinkResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) = 0;
+  // True when a lost link reopens by itself: the cases after a loss still run (each exchange
+  // waits up to its timeout for the link) instead of ending unrun.
+  virtual bool Reconnects() const { return false; }
 };

@@ -136,7 +136,7 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
       else if (!unmet.empty()) rec.Verdict = vdSkipped, rec.Why = unmet;
       else RunOneCase(box, ctx, options, rec);
       if (Stopped(options)) rec.Verdict = vdStopped, rec.Why = "运行被用户停止，用例未完成";
-      linkLost = linkLost || ctx.LinkLost;
+      linkLost = linkLost || (ctx.LinkLost && !link.Reconnects());
       if (options.CaseEnded) options.CaseEnded(rec);
       out.push_back(rec);
     }

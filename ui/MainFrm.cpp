@@ -31,6 +31,8 @@
 #include <atomic>
 
 #include "comm/Channel.h"
+#include "comm/Reconnect.h"
+#include "comm/Transport.h"
 #include "protocol/PublicFunc.h"
 #include "protocol/SendCycle.h"
 #include "protocol/StringUtil.h"
@@ -750,6 +752,14 @@ void TMainForm::UpdateWaitPane() {
   const bool waiting = Channel && Channel->WaitState(serial, elapsed, timeout);
   const QString text = waiting ? QString::fromStdString(WaitPaneText(elapsed, timeout)) : QString();
   if (sbWait->text() != text) sbWait->setText(text);
+  UpdatePortPane();
+}
+
+void TMainForm::UpdatePortPane() {
+  if (!Param.ComInfo.Opened) return;
+  const TTransport* port = Channel ? Channel->Control() : nullptr;
+  const QString text = QString::fromStdString(LinkPaneText(Param.ComInfo.Port, port && port->Lost()));
+  if (sbComStat->text() != text) sbComStat->setText(text);
 }
 
 // A reply's reading tip goes on every cell of its row but the outcome and reading cells, which

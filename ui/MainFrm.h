@@ -134,6 +134,7 @@ class TMainForm : public TBaseForm<QMainWindow> {
   // The sent row of exchange `serial`, or null when it was deleted or trimmed away.
   QTreeWidgetItem* SentRowOf(uint64_t serial) const;
   void UpdateWaitPane();
+  void UpdatePortPane();  // the port's name, or that its link is lost and being reopened
   // Appends a row to the message grid under MsgLock, `parse` in its reading column; returns it.
   QTreeWidgetItem* AddMessage(const TComMsg& msg, const std::string& parse = std::string());
   void ClearReplyPanes();
