@@ -138,7 +138,8 @@ TEST_F(ReconnectLinkTest, AVanishedPtyIsReopenedAtItsLinkWhenItComesBack) {
   ASSERT_EQ(port.Write(frame, 2, error), 0) << error;
   EXPECT_EQ(Pty->Read(2), std::vector<uint8_t>(frame, frame + 2));
   EXPECT_EQ(port.Losses(), 1u);
-  EXPECT_EQ(Sink.Find(ltNormal, kSource, "连接已恢复：" + Link).size(), 1u);
+  // Logged right after the link is back.
+  EXPECT_TRUE(WaitUntil([&] { return Sink.Find(ltNormal, kSource, "连接已恢复：" + Link).size() == 1; }));
 }
 
 TEST_F(ReconnectLinkTest, APortClosedByHandIsNotReopened) {
@@ -206,7 +207,7 @@ TEST(ReconnectTcpTest, AServerThatRestartsIsConnectedAgain) {
   uint8_t seen[2] = {};
   EXPECT_EQ(recv(peer, seen, 2, MSG_WAITALL), 2);
   EXPECT_EQ(seen[0], 0x68);
-  EXPECT_EQ(sink.Find(ltNormal, kSource, "连接已恢复：" + name).size(), 1u);
+  EXPECT_TRUE(WaitUntil([&] { return sink.Find(ltNormal, kSource, "连接已恢复：" + name).size() == 1; }));
   EXPECT_EQ(port.Settings(), "9600,E,8,1");
   close(peer);
   close(server);
