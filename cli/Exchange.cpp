@@ -63,6 +63,7 @@ class TTimedTransport : public TTransport {
   }
   int Close(std::string& error) override { return Inner.Close(error); }
   bool PortOpen() const override { return Inner.PortOpen(); }
+  bool WaitLinked(int timeoutMs) override { return Inner.WaitLinked(timeoutMs); }
   std::string PortName() const override { return Inner.PortName(); }
   std::string Settings() const override { return Inner.Settings(); }
   int InputMode() const override { return Inner.InputMode(); }

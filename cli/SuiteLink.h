@@ -20,8 +20,6 @@ class TCliSuiteLink : public TSuiteLink {
     Lost += e.LinkLost;
     return r;
   }
-  // The link reopens by itself (cli/Exchange): the cases after a loss run once it is back.
-  bool Reconnects() const override { return true; }
   int Lost = 0;  // exchanges lost with the link
 
  private:
