@@ -65,6 +65,8 @@ long long TRetrySchedule::SleepMs(long long nowMs, bool device) const {
 
 std::string ChooseReturnPath(const TDeviceIdentity& lost, bool pathExists, bool byIdExists,
                              const std::vector<TPresentDevice>& present) {
+  // A pty's number is handed to the next pty opened: the same path is another device.
+  if (lost.Path.rfind("/dev/pts/", 0) == 0) return {};
   if (lost.Serial.empty()) {
     if (pathExists) return lost.Path;
     return byIdExists ? lost.ById : std::string();

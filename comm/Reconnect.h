@@ -55,7 +55,8 @@ struct TPresentDevice {
 
 // The path to reopen for a lost device: its own path when it is back, else the by-id link when
 // it is back, else the device with the same serial number under another path; empty while
-// none of them is there.
+// none of them is there. A /dev/pts path is never reopened (its number goes to the next pty;
+// a pty behind a link path of its own is reopened by the link).
 std::string ChooseReturnPath(const TDeviceIdentity& lost, bool pathExists, bool byIdExists,
                              const std::vector<TPresentDevice>& present);
 

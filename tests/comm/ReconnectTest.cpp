@@ -55,6 +55,7 @@ TEST(ReconnectRulesTest, TheSameDeviceIsFoundByPathByIdOrSerialNumber) {
   } cases[] = {
       {"pty link back", pty, true, false, {}, "/tmp/meter"},
       {"pty link not yet back", pty, false, false, {}, ""},
+      {"a pty by its number: the number now names another pty", {"/dev/pts/7", "", ""}, true, false, {}, ""},
       {"adapter back at its path", usb, true, true, {same}, "/dev/ttyUSB0"},
       {"adapter back under another name, by-id link first", usb, false, true, {moved}, usb.ById},
       {"adapter back under another name, no by-id link", usb, false, false, {moved}, "/dev/ttyUSB1"},
