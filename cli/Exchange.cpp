@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <regex>
+#include <thread>
 #include <iostream>
 #include <mutex>
 
@@ -250,6 +251,13 @@ TExchangeKind KindOf(int code, bool noReply) {
   }
 }
 }  // namespace
+
+bool TCliLink::AwaitLink(double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (Impl->Port.Lost() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return Impl->Port.PortOpen() && !Impl->Port.Lost();
+}
 
 TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) {
   TImpl& I = *Impl;

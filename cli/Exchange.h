@@ -64,6 +64,8 @@ class TCliLink {
   bool Open(const std::string& port, const std::string& line, std::string& error);
   // One exchange: the composed `frame`, or the typed bytes `raw` when not empty.
   TExchangeResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw);
+  // Waits up to `seconds` while the link is lost and being reopened; true when it is up.
+  bool AwaitLink(double seconds);
   void Close();
 
  private:

@@ -20,6 +20,7 @@ class TCliSuiteLink : public TSuiteLink {
     Lost += e.LinkLost;
     return r;
   }
+  bool AwaitReturn(double seconds) override { return Link.AwaitLink(seconds); }
   int Lost = 0;  // exchanges lost with the link
 
  private:

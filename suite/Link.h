@@ -35,7 +35,11 @@ class TSuiteLink {
   virtual ~TSuiteLink() = default;
   // The composed `frame`, or the typed bytes `raw` when not empty (sent as they are).
   virtual TLinkResult Exchange(const TDltFrame& frame, const std::vector<uint8_t>& raw) = 0;
-  // True when a lost link reopens by itself: the cases after a loss still run (each exchange
-  // waits up to its timeout for the link) instead of ending unrun.
-  virtual bool Reconnects() const { return false; }
+  // After an exchange lost with the link: waits up to `seconds` for a link that reopens by itself
+  // to come back. True when it is back, so the cases after the loss still run; false (a link that
+  // does not reopen, or one still away) ends the remaining cases unrun.
+  virtual bool AwaitReturn(double seconds) {
+    (void)seconds;
+    return false;
+  }
 };

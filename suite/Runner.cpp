@@ -136,7 +136,8 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
       else if (!unmet.empty()) rec.Verdict = vdSkipped, rec.Why = unmet;
       else RunOneCase(box, ctx, options, rec);
       if (Stopped(options)) rec.Verdict = vdStopped, rec.Why = "运行被用户停止，用例未完成";
-      linkLost = linkLost || (ctx.LinkLost && !link.Reconnects());
+      if (ctx.LinkLost && !linkLost && !Stopped(options)) linkLost = !link.AwaitReturn(options.LinkReturnSec);
+      ctx.LinkLost = false;
       if (options.CaseEnded) options.CaseEnded(rec);
       out.push_back(rec);
     }

@@ -16,6 +16,7 @@
 struct TRunOptions {
   std::string Pattern;      // glob on the case id ("frame.*"); empty: every case
   double CaseLimitSec = 30; // time limit of one case
+  double LinkReturnSec = 10; // how long a lost link may take to come back before the rest end unrun
   std::function<void(const TCaseRecord&)> CaseStarting;  // progress: id, title, clause
   std::function<void(const TCaseRecord&)> CaseEnded;     // progress
   // Set by another thread to stop the run: the case in progress ends as stopped (its script is

@@ -161,6 +161,32 @@ TEST_F(ReconnectCliTest, PollGoesOnWhenTheTcpServerRestarts) {
   ExpectLostAndCounted(PollAcrossARestart(name, {"--link", (Dir / "meter").string(), "--listen", name}));
 }
 
+// A conformance run goes on when the meter's link comes back: the case that was on the line
+// when it vanished ends as an error, the exchanges lost are counted, and the cases after the
+// return run and pass (the meter answers slowly, so the run is still going when it vanishes).
+TEST_F(ReconnectCliTest, ATestRunGoesOnWhenThePtyVanishesAndComesBack) {
+  const std::string link = (Dir / "meter").string();
+  const std::vector<std::string> simArgs = {"--link", link, "--response", "150"};
+  auto sim = std::make_unique<TSim>(simArgs);
+  ASSERT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+  TProcessResult r;
+  std::thread run([&] { r = RunProcess({DLT645_BIN, "test", "--port", link, "--case", "read.*"}, 90000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  sim.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  sim = std::make_unique<TSim>(simArgs);
+  EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+  run.join();
+  EXPECT_EQ(r.ExitCode, 2) << r.Out << r.Err;
+  EXPECT_GE(std::stol(Summary(r.Out, "Lost")), 1L) << r.Out;
+  EXPECT_EQ(r.Out.find("通信链路已断开，用例未执行"), std::string::npos) << r.Out;
+  const size_t lastPass = r.Out.rfind("\n通过  read.");
+  const size_t lastError = r.Out.rfind("\n错误  read.");
+  ASSERT_NE(lastError, std::string::npos) << r.Out;
+  ASSERT_NE(lastPass, std::string::npos) << r.Out;
+  EXPECT_GT(lastPass, lastError) << r.Out;
+}
+
 // A DTU dials in: `send` and then `poll` listen and wait for it (within their timeout); the
 // meter dials again after each of them hung up.
 TEST_F(ReconnectCliTest, AMeterThatDialsInIsReadThroughTcpListen) {
