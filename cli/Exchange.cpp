@@ -69,13 +69,16 @@ class TTimedTransport : public TTransport {
   std::string Settings() const override { return Inner.Settings(); }
   int InputMode() const override { return Inner.InputMode(); }
   int DiscardInput(std::string& error) override { return Inner.DiscardInput(error); }
+  // Timed from just before the write: no reply can come before it, so a writer that is put
+  // aside by the scheduler after writing never makes a meter's answer look early.
   int Write(const uint8_t* buf, int count, std::string& error) override {
-    const int code = Inner.Write(buf, count, error);
-    std::lock_guard<std::mutex> guard(Lock);
-    Written = TClock::now();
-    First = Last = TClock::time_point{};
-    MaxGap = TClock::duration::zero();
-    return code;
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      Written = TClock::now();
+      First = Last = TClock::time_point{};
+      MaxGap = TClock::duration::zero();
+    }
+    return Inner.Write(buf, count, error);
   }
   int InBufferCount(std::string& error) override { return Inner.InBufferCount(error); }
   int Read(int count, std::vector<uint8_t>& out, std::string& error) override {
