@@ -69,12 +69,14 @@ class TTimedTransport : public TTransport {
   std::string Settings() const override { return Inner.Settings(); }
   int InputMode() const override { return Inner.InputMode(); }
   int DiscardInput(std::string& error) override { return Inner.DiscardInput(error); }
-  // Timed from just before the write: no reply can come before it, so a writer that is put
-  // aside by the scheduler after writing never makes a meter's answer look early.
+  // The request's last byte leaves when the line has carried all of them: timed from just
+  // before the write plus the line's sending time, so that neither a writer put aside by the
+  // scheduler after writing nor a slow baud rate makes a meter's answer look early or late.
   int Write(const uint8_t* buf, int count, std::string& error) override {
     {
       std::lock_guard<std::mutex> guard(Lock);
-      Written = TClock::now();
+      Written = TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                    std::chrono::duration<double, std::milli>(Inner.SendingMs(count)));
       First = Last = TClock::time_point{};
       MaxGap = TClock::duration::zero();
     }
@@ -90,11 +92,12 @@ class TTimedTransport : public TTransport {
   void Interrupt() override { Inner.Interrupt(); }
   std::string Describe() const override { return Inner.Describe(); }
   bool Lost() const override { return Inner.Lost(); }
+  double SendingMs(int count) const override { return Inner.SendingMs(count); }
 
   // The timing since the last write, in milliseconds.
   void Timing(double& firstByteMs, double& maxGapMs) {
     std::lock_guard<std::mutex> guard(Lock);
-    firstByteMs = First == TClock::time_point{} ? -1 : Ms(First - Written);
+    firstByteMs = First == TClock::time_point{} ? -1 : std::max(0.0, Ms(First - Written));
     maxGapMs = Ms(MaxGap);
   }
 

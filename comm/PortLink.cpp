@@ -243,6 +243,11 @@ bool TPortLink::WaitLinked(int timeoutMs) {
   return t->WaitLinked(static_cast<int>(std::max<long long>(0, left.count())));
 }
 
+double TPortLink::SendingMs(int count) const {
+  std::shared_ptr<TTransport> t = Current();
+  return t ? t->SendingMs(count) : 0;
+}
+
 // ---- The supervising thread --------------------------------------------------------------
 
 void TPortLink::Supervise(std::stop_token stop) {

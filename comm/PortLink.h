@@ -46,6 +46,7 @@ class TPortLink : public TTransport {
   std::string Describe() const override;
   bool Lost() const override;
   bool WaitLinked(int timeoutMs) override;
+  double SendingMs(int count) const override;
 
   TLinkState State() const;
   // How many times the link was lost since it was opened by hand.

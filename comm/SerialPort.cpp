@@ -603,3 +603,9 @@ void TSerialPort::DrainWake() {
 std::string TSerialPort::Describe() const { return PortName(); }
 
 bool TSerialPort::Lost() const { return LostFlag.load(); }
+
+double TSerialPort::SendingMs(int count) const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  if (Fd < 0 || IsPseudoTerminal(Fd)) return 0;
+  return LineSendingMs(SettingsText, count);
+}

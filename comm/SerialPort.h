@@ -58,6 +58,7 @@ class TSerialPort : public TTransport {
   void Interrupt() override;
   std::string Describe() const override;  // the device path
   bool Lost() const override;             // the device failed (unplugged, hung up)
+  double SendingMs(int count) const override;  // 0 on a pseudo-terminal
 
   // Parses a settings text into its parts; false with a message when a value is not valid.
   // A fifth part, if any, must be the RS-485 one.

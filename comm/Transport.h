@@ -59,4 +59,15 @@ class TTransport {
     (void)timeoutMs;
     return PortOpen() && !Lost();
   }
+  // How long the meter's line takes to carry `count` bytes once they are written: their
+  // characters at the line's baud rate on a local serial port; 0 on a pseudo-terminal, and on a
+  // network link, where what the server's own port does with them is not known here.
+  virtual double SendingMs(int count) const {
+    (void)count;
+    return 0;
+  }
 };
+
+// The time `count` characters take on a line with `settings` ("9600,E,8,1"): a start bit, the
+// data bits, the parity bit if any and the stop bits each; 0 when the settings are not valid.
+double LineSendingMs(const std::string& settings, int count);

@@ -399,3 +399,24 @@ TEST(PortListTest, ListsLiveVirtualMeterLinksSortedWithoutLetterCase) {
   EXPECT_EQ(VirtualPortDir(), "/tmp/dlt645-workbench-" + std::to_string(getuid()));
   if (!saved.empty()) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
+
+// The time the line takes to carry a request, which the first-byte time of a reply leaves out:
+// worked out by hand as characters x (start + data + parity + stop bits) / baud.
+TEST(LineSendingTest, ARequestTakesItsCharactersAtTheBaudRate) {
+  struct {
+    const char* settings;
+    int count;
+    double ms;
+  } const cases[] = {
+      {"9600,E,8,1", 16, 16 * 11 * 1000.0 / 9600},  // 18.33 ms: a read request with no preamble
+      {"1200,E,8,1", 20, 20 * 11 * 1000.0 / 1200},  // 183.3 ms: the slowest common meter line
+      {"2400,N,8,1", 10, 10 * 10 * 1000.0 / 2400},
+      {"9600,N,7,2", 3, 3 * 10 * 1000.0 / 9600},
+      {"9600,E,8,1", 0, 0},
+      {"fast,E,8,1", 16, 0},
+  };
+  for (const auto& c : cases) EXPECT_NEAR(LineSendingMs(c.settings, c.count), c.ms, 1e-9) << c.settings << " " << c.count;
+}
+
+// A pseudo-terminal carries bytes at once, whatever baud rate it was opened with.
+TEST_F(SerialPortTest, APseudoTerminalTakesNoSendingTime) { EXPECT_EQ(Port.SendingMs(16), 0); }
