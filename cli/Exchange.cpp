@@ -51,72 +51,6 @@ class TCliSink : public TLogSink {
   std::string LastError;
 };
 
-// The port as the channel sees it, with the times bytes arrive taken as they are read: the time
-// the request's last byte was written, the first arrival after it and the longest pause between
-// two arrivals. The channel reads whatever is waiting as soon as its wait wakes, so an arrival
-// is timed to well under a millisecond; bytes that came together count as one arrival.
-class TTimedTransport : public TTransport {
- public:
-  explicit TTimedTransport(TTransport& inner) : Inner(inner) {}
-  using TTransport::Open;
-  TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override {
-    return Inner.Open(port, settings, inputMode);
-  }
-  int Close(std::string& error) override { return Inner.Close(error); }
-  bool PortOpen() const override { return Inner.PortOpen(); }
-  bool WaitLinked(int timeoutMs) override { return Inner.WaitLinked(timeoutMs); }
-  std::string PortName() const override { return Inner.PortName(); }
-  std::string Settings() const override { return Inner.Settings(); }
-  int InputMode() const override { return Inner.InputMode(); }
-  int DiscardInput(std::string& error) override { return Inner.DiscardInput(error); }
-  // The request's last byte leaves when the line has carried all of them: timed from just
-  // before the write plus the line's sending time, so that neither a writer put aside by the
-  // scheduler after writing nor a slow baud rate makes a meter's answer look early or late.
-  int Write(const uint8_t* buf, int count, std::string& error) override {
-    {
-      std::lock_guard<std::mutex> guard(Lock);
-      Written = TClock::now() + std::chrono::duration_cast<TClock::duration>(
-                                    std::chrono::duration<double, std::milli>(Inner.SendingMs(count)));
-      First = Last = TClock::time_point{};
-      MaxGap = TClock::duration::zero();
-    }
-    return Inner.Write(buf, count, error);
-  }
-  int InBufferCount(std::string& error) override { return Inner.InBufferCount(error); }
-  int Read(int count, std::vector<uint8_t>& out, std::string& error) override {
-    const int got = Inner.Read(count, out, error);
-    if (got > 0) Arrived(TClock::now());
-    return got;
-  }
-  int WaitReadable(int timeoutMs, std::string& error) override { return Inner.WaitReadable(timeoutMs, error); }
-  void Interrupt() override { Inner.Interrupt(); }
-  std::string Describe() const override { return Inner.Describe(); }
-  bool Lost() const override { return Inner.Lost(); }
-  double SendingMs(int count) const override { return Inner.SendingMs(count); }
-
-  // The timing since the last write, in milliseconds.
-  void Timing(double& firstByteMs, double& maxGapMs) {
-    std::lock_guard<std::mutex> guard(Lock);
-    firstByteMs = First == TClock::time_point{} ? -1 : std::max(0.0, Ms(First - Written));
-    maxGapMs = Ms(MaxGap);
-  }
-
- private:
-  using TClock = std::chrono::steady_clock;
-  static double Ms(TClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-  void Arrived(TClock::time_point now) {
-    std::lock_guard<std::mutex> guard(Lock);
-    if (First == TClock::time_point{}) First = now;
-    else MaxGap = std::max(MaxGap, now - Last);
-    Last = now;
-  }
-
-  TTransport& Inner;
-  std::mutex Lock;
-  TClock::time_point Written, First, Last;
-  TClock::duration MaxGap = TClock::duration::zero();
-};
-
 }  // namespace
 
 static bool IsLineSettings(const std::string& text) {
@@ -157,7 +91,6 @@ struct TCliLink::TImpl {
 
   TCliSink Sink;
   TPortLink Port;
-  TTimedTransport Timed{Port};
   std::mutex Lock;
   std::condition_variable Ended;
   // The exchange in progress, filled by the two handlers on the sending thread.
@@ -167,12 +100,13 @@ struct TCliLink::TImpl {
   bool HasReply = false;
   TFrameBody Body;
   double RoundTripMs = 0;
+  double FirstByteMs = -1, MaxGapMs = 0;
   std::vector<TStrayReply> Strays;
   TChannel Channel;  // last: destroyed (and its thread joined) first
 
   void Install() {
     Channel.Init();
-    Channel.SetControl(&Timed);
+    Channel.SetControl(&Port);
     Channel.SetReplyHandler([this](const TKvFrame& sent, const TKvFrame& reply, const TFrameBody& body,
                                    const std::string&, int) {
       std::lock_guard<std::mutex> guard(Lock);
@@ -187,9 +121,11 @@ struct TCliLink::TImpl {
       std::lock_guard<std::mutex> guard(Lock);
       Strays.push_back({body, reason, other});
     });
-    Channel.SetExchangeHandler([this](const TKvFrame&, int code, const std::string& message) {
+    Channel.SetExchangeHandler([this](const TKvFrame& sent, int code, const std::string& message) {
       {
         std::lock_guard<std::mutex> guard(Lock);
+        FirstByteMs = sent.Timing.FirstByteMs();
+        MaxGapMs = sent.Timing.MaxGapMs();
         Done = true;
         Code = code;
         Message = message;
@@ -223,6 +159,8 @@ struct TCliLink::TImpl {
     Message.clear();
     Body = TFrameBody();
     RoundTripMs = 0;
+    FirstByteMs = -1;
+    MaxGapMs = 0;
     Strays.clear();
   }
 };
@@ -290,7 +228,8 @@ TExchangeResult TCliLink::Exchange(const TDltFrame& frame, const std::vector<uin
   result.Body = I.Body;
   result.RoundTripMs = I.RoundTripMs;
   result.Strays = I.Strays;
-  I.Timed.Timing(result.FirstByteMs, result.MaxGapMs);
+  result.FirstByteMs = I.FirstByteMs;
+  result.MaxGapMs = I.MaxGapMs;
   if (result.Kind == ekInvalid) result.InvalidFrame = I.Sink.TakeError();
   result.LinkLost = result.Kind == ekSendError && (I.Port.Losses() != losses || I.Port.Lost());
   return result;

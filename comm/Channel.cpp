@@ -325,7 +325,7 @@ int TChannel::Transact(TKvFrame& frame, std::string& message) {
     frame.Stamp = std::chrono::steady_clock::now();
   }
   const std::vector<uint8_t> transmit = TransmitData(frame);
-  WriteTransmit(*port, transmit);
+  WriteTransmit(*port, frame, transmit);
   if (frame.DltFrame.NoReply) return crOk;
   return AwaitAnswer(*port, frame, message);
 }
@@ -364,9 +364,12 @@ std::vector<uint8_t> TChannel::TransmitData(const TKvFrame& frame) {
 }
 
 // Bytes that arrived since the last exchange are thrown away before the frame goes out.
-void TChannel::WriteTransmit(TTransport& port, const std::vector<uint8_t>& transmit) {
+void TChannel::WriteTransmit(TTransport& port, TKvFrame& frame, const std::vector<uint8_t>& transmit) {
   std::string error;
   if (port.DiscardInput(error) != 0) throw std::runtime_error(error);
+  const int count = static_cast<int>(transmit.size());
+  frame.Timing.Sent(std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double, std::milli>(port.SendingMs(count))));
   if (port.Write(transmit.data(), static_cast<int>(transmit.size()), error) != 0) {
     throw std::runtime_error(error);
   }
@@ -419,6 +422,7 @@ int TChannel::ReadAndScan(TTransport& port, TKvFrame& frame, std::string& messag
   I.ReadBuf.clear();
   const int got = port.Read(n, I.ReadBuf, error);
   if (got < 0) throw std::runtime_error(error);
+  if (got > 0) frame.Timing.Arrived(std::chrono::steady_clock::now());
   int offset = 0;
   while (offset < got) {
     int used = 0, dropped = 0;

@@ -117,7 +117,7 @@ class TChannel {
   void ReportDropped(std::vector<std::unique_ptr<TKvFrame>> frames);
   bool AwaitLink(TTransport& port, TKvFrame& frame, std::string& message);
   std::vector<uint8_t> TransmitData(const TKvFrame& frame);
-  void WriteTransmit(TTransport& port, const std::vector<uint8_t>& transmit);
+  void WriteTransmit(TTransport& port, TKvFrame& frame, const std::vector<uint8_t>& transmit);
   int AwaitAnswer(TTransport& port, TKvFrame& frame, std::string& message);
   int ReadAndScan(TTransport& port, TKvFrame& frame, std::string& message);
   int DealCandidate(TKvFrame& frame, std::string& message);

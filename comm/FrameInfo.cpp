@@ -1,6 +1,7 @@
 // Frames in flight and the locked send queue.
 #include "comm/FrameInfo.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -62,3 +63,21 @@ std::vector<std::unique_ptr<TKvFrame>> TFrameBuffer::Clear() {
   List.clear();
   return taken;
 }
+
+void TLineTiming::Sent(TClock::time_point lastByteOut) {
+  *this = TLineTiming();
+  Out = lastByteOut;
+}
+
+void TLineTiming::Arrived(TClock::time_point now) {
+  if (First == TClock::time_point{}) First = now;
+  else MaxGap = std::max(MaxGap, now - Last);
+  Last = now;
+}
+
+double TLineTiming::FirstByteMs() const {
+  if (First == TClock::time_point{}) return -1;
+  return std::max(0.0, std::chrono::duration<double, std::milli>(First - Out).count());
+}
+
+double TLineTiming::MaxGapMs() const { return std::chrono::duration<double, std::milli>(MaxGap).count(); }

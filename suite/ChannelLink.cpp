@@ -1,6 +1,7 @@
 // The engine's link over the workbench's channel.
 #include "suite/ChannelLink.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -9,6 +10,9 @@
 
 namespace {
 const char* const kStopped = "运行已停止";
+// How long the link's end waits for the channel to end an exchange of the run that a stop left
+// on the line (the channel ends a wait within a poll slice of the stop).
+constexpr auto kEndWait = std::chrono::seconds(3);
 
 TLinkKind KindOf(int code, bool noReply, bool hasReply) {
   switch (code) {
@@ -56,10 +60,15 @@ struct TChannelSuiteLink::TState {
     {
       std::lock_guard<std::mutex> guard(Lock);
       if (!Mine.erase(sent.Serial)) return false;
-      if (sent.Serial != Waiting) return true;  // abandoned by a stop: nobody waits for it
+      if (sent.Serial != Waiting) {  // abandoned by a stop: only the link's end waits for it
+        Ended.notify_all();
+        return true;
+      }
       Done = true;
       Code = code;
       Result.Message = message;
+      Result.FirstByteMs = sent.Timing.FirstByteMs();
+      Result.MaxGapMs = sent.Timing.MaxGapMs();
     }
     Ended.notify_all();
     return true;
@@ -96,7 +105,13 @@ TChannelSuiteLink::TChannelSuiteLink(TChannel& channel) : Channel(channel), Stat
   Install(channel, State);
 }
 
+// The window's handlers come back only once the channel has ended every exchange of the run, so
+// that the end of one a stop interrupted is never reported to the window as one of its own.
 TChannelSuiteLink::~TChannelSuiteLink() {
+  {
+    std::unique_lock<std::mutex> guard(State->Lock);
+    State->Ended.wait_for(guard, kEndWait, [this] { return State->Mine.empty(); });
+  }
   Channel.SetReplyHandler(State->Reply);
   Channel.SetStrayHandler(State->Stray);
   Channel.SetExchangeHandler(State->End);

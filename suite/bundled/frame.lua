@@ -127,9 +127,9 @@ dlt.case{ id = "frame.offset_33", title = "应答数据域每字节加 33H（以
 -- Clause 5.3.3: the reply's first byte comes 20 ms to 500 ms (the profile's limits) after the
 -- request's last byte, and no pause between two of its bytes is longer than 500 ms.
 local L = dlt.limits
--- A link that does not time the bytes at the port (the workbench's channel) gives no times: the
--- timing cases are then skipped, never judged on a time that was not taken.
-local NO_TIMES = "此链路不测量应答字节的时间（时间只在 dlt645 test 中测量）"
+-- A link that does not time the bytes at the port gives no times: the timing cases are then
+-- skipped, never judged on a time that was not taken.
+local NO_TIMES = "此链路不测量应答字节的时间"
 
 dlt.case{ id = "frame.response_time", title = "应答响应时间 Td 在档案规定的范围内（读 3 次）", clause = "5.3.3",
   requires = { ctrl = 0x11 },

@@ -125,4 +125,23 @@ TEST_F(ChannelRun, StopEndsTheCaseInProgressAsStoppedAndRunsNoOther) {
   EXPECT_EQ(std::string(VerdictText(Cases[0].Verdict)), "已停止");
   EXPECT_TRUE(WindowEnds.empty());  // the stopped exchange was the run's, not the window's
 }
+
+// The window's runs time the reply's bytes at the port too: a meter answering after 40 ms passes
+// the response-time case, one answering at once fails it (under the 20 ms floor of the profile).
+TEST_F(ChannelRun, TheTimingCasesJudgeTheMetersAnswerTime) {
+  std::string error;
+  ASSERT_TRUE(SuiteFiles(BundledSuiteDir() + "/frame.lua", Files, error)) << error;
+  for (int delayMs : {40, 0}) {
+    TMeterFaults faults;
+    faults.DelayMs = delayMs;
+    Meter.SetFaults(faults);
+    Done = false;
+    TBackgroundRun run(Channel);
+    ASSERT_TRUE(run.Start(Files, Profile, "frame.response_time", Events()));
+    ASSERT_TRUE(WaitFor([&] { return Done; }));
+    run.Join();
+    ASSERT_EQ(Cases.size(), 1u);
+    EXPECT_EQ(Cases[0].Verdict, delayMs ? vdPass : vdFail) << delayMs << " " << Cases[0].Why;
+  }
+}
 }  // namespace
