@@ -4,7 +4,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +12,7 @@
 
 #include "comm/PortName.h"
 #include "comm/Reconnect.h"
+#include "comm/SerialPort.h"
 
 namespace {
 
@@ -46,17 +46,12 @@ int ListenOn(const TPortName& name, std::string& error) {
   return fd;
 }
 
-int OpenRaw(const std::string& device, std::string& error) {
-  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  termios tio{};
-  if (fd < 0 || tcgetattr(fd, &tio) != 0) {
-    error = "cannot open " + device + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
-  return fd;
+// The meter's end of the line, opened as any client opens a port, locks included: while the
+// bridge carries the line, a program that opens the meter's link directly is told who holds it
+// instead of sharing the meter's replies with the network client.
+int OpenDevice(TSerialPort& port, const std::string& device, std::string& error) {
+  if (port.Open(device, "9600,E,8,1", 1, error) != 0) return -1;
+  return port.NativeHandle();
 }
 
 // Moves what is waiting on `from` to `to`; false when `from` has closed or failed.
@@ -116,7 +111,8 @@ int DialOnce(const TPortName& name, int wake) {
 
 struct TTcpBridge::TImpl {
   int Listen = -1;
-  int Device = -1;
+  TSerialPort Port;
+  int Device = -1;  // Port's descriptor
   int Client = -1;
   int Wake[2] = {-1, -1};
   std::thread Thread;
@@ -179,7 +175,7 @@ bool TTcpBridge::Start(const std::string& listen, const std::string& device, std
   TImpl& I = *Impl;
   I.Listen = ListenOn(name, error);
   if (I.Listen < 0) return false;
-  I.Device = OpenRaw(device, error);
+  I.Device = OpenDevice(I.Port, device, error);
   if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     Stop();
     return false;
@@ -202,7 +198,7 @@ bool TTcpBridge::StartDialOut(const std::string& connect, const std::string& dev
   }
   freeaddrinfo(found);
   I.DialOut = true;
-  I.Device = OpenRaw(device, error);
+  I.Device = OpenDevice(I.Port, device, error);
   if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     Stop();
     return false;
@@ -219,7 +215,9 @@ void TTcpBridge::Stop() {
   }
   if (I.Thread.joinable()) I.Thread.join();
   CloseFd(I.Client);
-  CloseFd(I.Device);
+  std::string ignored;
+  I.Port.Close(ignored);
+  I.Device = -1;
   CloseFd(I.Listen);
   CloseFd(I.Wake[0]);
   CloseFd(I.Wake[1]);

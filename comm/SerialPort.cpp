@@ -609,3 +609,8 @@ double TSerialPort::SendingMs(int count) const {
   if (Fd < 0 || IsPseudoTerminal(Fd)) return 0;
   return LineSendingMs(SettingsText, count);
 }
+
+int TSerialPort::NativeHandle() const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  return Fd;
+}

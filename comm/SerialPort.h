@@ -59,6 +59,9 @@ class TSerialPort : public TTransport {
   std::string Describe() const override;  // the device path
   bool Lost() const override;             // the device failed (unplugged, hung up)
   double SendingMs(int count) const override;  // 0 on a pseudo-terminal
+  // The open port's descriptor (-1 when closed), for a loop that waits on it beside other
+  // descriptors and moves its bytes itself; the port keeps owning it.
+  int NativeHandle() const;
 
   // Parses a settings text into its parts; false with a message when a value is not valid.
   // A fifth part, if any, must be the RS-485 one.

@@ -188,6 +188,11 @@ TEST_F(SimulateTest, ListensOnTcpAndIsReadThroughTcpLinks) {
   r = RunProcess({DLT645_BIN, "poll", "--port", name, "--address", "1", "--di", "02010100", "--count", "2",
                   "--interval", "0"}, 10000);
   EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  // The bridge holds the meter's line as a port is held: a program opening the link directly
+  // is told who has it, and never shares the meter's replies with the network client.
+  r = RunProcess({DLT645_BIN, "send", "--port", sim.Field("Link: "), "--frame", "68010000000000681104333434 35"}, 10000);
+  EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("已被dlt645（进程号"), std::string::npos) << r.Err;
   EXPECT_EQ(sim.Stop(SIGINT), 0) << sim.Text;
   EXPECT_NE(sim.Text.find("Stopped (Interrupt), 3 replies sent."), std::string::npos) << sim.Text;
 }
