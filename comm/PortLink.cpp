@@ -296,6 +296,7 @@ void TPortLink::Reopen(std::stop_token& stop, std::unique_lock<std::mutex>& lock
   }
   Inner = next;
   LinkState = TLinkState::Open;
+  if (Identity.PtyLink.first) Identity.PtyLink = DeviceIdentityOf(WantPort).PtyLink;  // the link made anew
   const auto down = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - LostAt);
   lock.unlock();
   Changed.notify_all();
@@ -309,7 +310,7 @@ std::shared_ptr<TTransport> TPortLink::TryOpen(bool& tried) {
   std::string path = WantPort;
   if (IsDevice) {
     const bool byId = Exists(Identity.ById);
-    path = ChooseReturnPath(Identity, Exists(Identity.Path), byId,
+    path = ChooseReturnPath(Identity, Exists(Identity.Path) && !StalePtyLink(Identity), byId,
                             Identity.Serial.empty() ? std::vector<TPresentDevice>{} : PresentDevices());
     if (path.empty()) return nullptr;
   }

@@ -1,6 +1,8 @@
 // The reconnect policy: waits, the device to reopen, texts.
 #include "comm/Reconnect.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,12 +93,26 @@ std::string ReturnText(const std::string& what, long long downMs) {
 
 std::string LinkPaneText(const std::string& name, bool lost) { return lost ? name + "：" + kLost : name; }
 
+namespace {
+// The inode and change time of the link file at `path`; zeros when it is not a link.
+std::pair<unsigned long long, long long> LinkFile(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {0, 0};
+  return {static_cast<unsigned long long>(st.st_ino), st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+}
+}  // namespace
+
+bool StalePtyLink(const TDeviceIdentity& lost) {
+  return lost.PtyLink.first != 0 && LinkFile(lost.Path) == lost.PtyLink;
+}
+
 TDeviceIdentity DeviceIdentityOf(const std::string& path, const std::string& sysRoot, const std::string& byIdDir) {
   TDeviceIdentity id;
   id.Path = path;
   std::error_code ec;
   const fs::path real = fs::canonical(path, ec);
   if (ec) return id;
+  if (real.string().rfind("/dev/pts/", 0) == 0) id.PtyLink = LinkFile(path);
   id.Serial = SerialOfTty(sysRoot, real.filename().string());
   for (const fs::directory_entry& entry : fs::directory_iterator(byIdDir, ec)) {
     std::error_code linkEc;

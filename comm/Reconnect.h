@@ -3,6 +3,7 @@
 // device to reopen, and the texts of a loss and a return. Pure rules, kept apart from the
 // thread that applies them (TPortLink), so that they are tested without waiting.
 #include <string>
+#include <utility>
 #include <vector>
 
 // The waits between attempts: 0.5 s first, doubling up to 8 s, then 8 s for as long as it takes.
@@ -45,7 +46,16 @@ struct TDeviceIdentity {
   std::string Path;
   std::string Serial;  // empty when the device has none (a pty, a built-in port)
   std::string ById;    // the /dev/serial/by-id link that named it, or empty
+  // When the path is a link to a pseudo-terminal (a virtual meter's link): the link file itself
+  // (its inode and change time in nanoseconds, as an inode number may be handed on at once). A
+  // program that makes such a link anew on its return makes a new file; the old one, left
+  // behind by a program that died, names a pty number the system hands to the next pty opened,
+  // which is another program's line.
+  std::pair<unsigned long long, long long> PtyLink{0, 0};
 };
+
+// True while the lost device's path is still the link to a pty that it was at the loss.
+bool StalePtyLink(const TDeviceIdentity& lost);
 
 // A serial device that is there now.
 struct TPresentDevice {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "comm/PortLink.h"
 #include "comm/Reconnect.h"
@@ -141,6 +142,28 @@ TEST_F(ReconnectLinkTest, AVanishedPtyIsReopenedAtItsLinkWhenItComesBack) {
   EXPECT_EQ(port.Losses(), 1u);
   // Logged right after the link is back.
   EXPECT_TRUE(WaitUntil([&] { return Sink.Find(ltNormal, kSource, "连接已恢复：" + Link).size() == 1; }));
+}
+
+// A meter killed leaves its link behind, naming a pty number the system hands to the next pty
+// opened (here most likely the other one): that link is another program's line, never the
+// meter's return. The meter's link made anew is.
+TEST_F(ReconnectLinkTest, ALinkLeftBehindIsNotTakenForTheReturn) {
+  TPortLink port;
+  ASSERT_TRUE(port.Open(Link, "9600,N,8,1", 1).Opened());
+  const std::string oldSlave = Pty->SlavePath;
+  Pty.reset();  // killed: the link stays
+  ASSERT_TRUE(WaitUntil([&] { return port.Lost(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the port lets go of the old pty
+  TTestPty other;
+  ASSERT_TRUE(other.Ok());
+  EXPECT_FALSE(port.WaitLinked(1200)) << "other pty " << other.SlavePath << ", old " << oldSlave;
+  fs::remove(Link);
+  ComeBack();
+  ASSERT_TRUE(port.WaitLinked(5000));
+  std::string error;
+  const uint8_t frame[] = {0x68, 0x16};
+  ASSERT_EQ(port.Write(frame, 2, error), 0) << error;
+  EXPECT_EQ(Pty->Read(2), std::vector<uint8_t>(frame, frame + 2));
 }
 
 TEST_F(ReconnectLinkTest, APortClosedByHandIsNotReopened) {
