@@ -102,17 +102,11 @@ bool IsPseudoTerminal(int fd) {
 
 }  // namespace
 
-TSerialPort::TSerialPort() {
-  if (pipe2(WakeFd, O_NONBLOCK | O_CLOEXEC) != 0) {
-    WakeFd[0] = WakeFd[1] = -1;
-  }
-}
+TSerialPort::TSerialPort() = default;
 
 TSerialPort::~TSerialPort() {
   std::string ignored;
   Close(ignored);
-  if (WakeFd[0] >= 0) close(WakeFd[0]);
-  if (WakeFd[1] >= 0) close(WakeFd[1]);
 }
 
 namespace {
@@ -420,26 +414,6 @@ int TSerialPort::Close(std::string& error) {
   return 0;
 }
 
-bool TSerialPort::PortOpen() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Fd >= 0;
-}
-
-std::string TSerialPort::PortName() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Name;
-}
-
-std::string TSerialPort::Settings() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return SettingsText;
-}
-
-int TSerialPort::InputMode() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Mode;
-}
-
 int TSerialPort::DiscardInput(std::string& error) {
   std::lock_guard<std::recursive_mutex> guard(Lock);
   error.clear();
@@ -586,23 +560,7 @@ int TSerialPort::WaitReadable(int timeoutMs, std::string& error) {
   return 0;
 }
 
-void TSerialPort::Interrupt() {
-  if (WakeFd[1] < 0) return;
-  const uint8_t one = 1;
-  ssize_t n = write(WakeFd[1], &one, 1);
-  (void)n;  // a full pipe already wakes every waiter
-}
-
-void TSerialPort::DrainWake() {
-  if (WakeFd[0] < 0) return;
-  uint8_t scratch[64];
-  while (read(WakeFd[0], scratch, sizeof scratch) > 0) {
-  }
-}
-
 std::string TSerialPort::Describe() const { return PortName(); }
-
-bool TSerialPort::Lost() const { return LostFlag.load(); }
 
 double TSerialPort::SendingMs(int count) const {
   std::lock_guard<std::recursive_mutex> guard(Lock);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "comm/PortHolders.h"
-#include "comm/Transport.h"
+#include "comm/FdTransport.h"
 
 // RS-485 direction control by the kernel (TIOCSRS485), for adapters whose driver offers it: RTS
 // is raised while sending, with delays before and after in milliseconds. Asked for by a fifth part
@@ -22,7 +22,7 @@ struct TRs485 {
   bool operator==(const TRs485&) const = default;
 };
 
-class TSerialPort : public TTransport {
+class TSerialPort : public TFdTransport {
  public:
   TSerialPort();
   ~TSerialPort() override;
@@ -40,10 +40,6 @@ class TSerialPort : public TTransport {
   // The folders of UUCP lock files (default /var/lock and /run/lock, or $DLT645_LOCK_DIR).
   void SetLockFolders(std::vector<std::string> folders);
   int Close(std::string& error) override;
-  bool PortOpen() const override;
-  std::string PortName() const override;
-  std::string Settings() const override;  // the settings text of the open port
-  int InputMode() const override;        // 0 text, 1 binary; the bytes handed over are the same
   int DiscardInput(std::string& error) override;
   int Write(const uint8_t* buf, int count, std::string& error) override;
   // Bytes waiting to be read; -1 with a message when the port failed (e.g. vanished).
@@ -55,9 +51,7 @@ class TSerialPort : public TTransport {
   // The adapter's lock is not held while waiting.
   int WaitReadable(int timeoutMs, std::string& error) override;
   // Ends a WaitReadable in progress (from any thread); a wait that starts after it ends at once.
-  void Interrupt() override;
   std::string Describe() const override;  // the device path
-  bool Lost() const override;             // the device failed (unplugged, hung up)
   double SendingMs(int count) const override;  // 0 on a pseudo-terminal
   // The open port's descriptor (-1 when closed), for a loop that waits on it beside other
   // descriptors and moves its bytes itself; the port keeps owning it.
@@ -76,17 +70,7 @@ class TSerialPort : public TTransport {
   TOpenResult OpenDevice(const std::string& port, int& fd);
   TOpenResult ApplySettings(int fd, const std::string& port, const std::string& settings);
   TOpenResult ApplyRs485(int fd, const std::string& port, const std::string& settings);
-  void DrainWake();
 
-  mutable std::recursive_mutex Lock;
-  std::condition_variable_any WaitersDone;
-  int Fd = -1;
-  int WakeFd[2] = {-1, -1};
-  int Waiters = 0;  // threads inside WaitReadable's poll on Fd
-  int Mode = 1;
-  mutable std::atomic<bool> LostFlag{false};
-  std::string Name;
-  std::string SettingsText;
   TUucpLock LockFile;
   std::vector<uint8_t> Rs485Before;  // the port's RS-485 state before Open changed it, restored at Close
 };

@@ -80,15 +80,11 @@ int ConnectOne(const addrinfo& ai, int timeoutMs) {
 
 }  // namespace
 
-TTcpTransport::TTcpTransport() {
-  if (pipe2(WakeFd, O_NONBLOCK | O_CLOEXEC) != 0) WakeFd[0] = WakeFd[1] = -1;
-}
+TTcpTransport::TTcpTransport() = default;
 
 TTcpTransport::~TTcpTransport() {
   std::string ignored;
   Close(ignored);
-  if (WakeFd[0] >= 0) close(WakeFd[0]);
-  if (WakeFd[1] >= 0) close(WakeFd[1]);
 }
 
 TOpenResult TTcpTransport::Open(const std::string& port, const std::string& settings, int inputMode) {
@@ -148,33 +144,11 @@ int TTcpTransport::Close(std::string& error) {
   return 0;
 }
 
-bool TTcpTransport::PortOpen() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Fd >= 0;
-}
-
-std::string TTcpTransport::PortName() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Name;
-}
-
-std::string TTcpTransport::Settings() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return SettingsText;
-}
-
-int TTcpTransport::InputMode() const {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  return Mode;
-}
-
 std::string TTcpTransport::Describe() const {
   std::lock_guard<std::recursive_mutex> guard(Lock);
   if (Fd < 0 || Peer.empty()) return Name;
   return Name + "（" + Peer + "）";
 }
-
-bool TTcpTransport::Lost() const { return LostFlag.load(); }
 
 int TTcpTransport::Fail(const std::string& what, int err, std::string& error) const {
   error = "网络连接" + Name + what + "失败：" + NetErrorText(err);
@@ -312,20 +286,6 @@ int TTcpTransport::WaitReadable(int timeoutMs, std::string& error) {
     return n > 0 ? 1 : n < 0 ? -1 : 0;
   }
   return 0;
-}
-
-void TTcpTransport::Interrupt() {
-  if (WakeFd[1] < 0) return;
-  const uint8_t one = 1;
-  const ssize_t n = write(WakeFd[1], &one, 1);
-  (void)n;  // a full pipe already wakes every waiter
-}
-
-void TTcpTransport::DrainWake() {
-  if (WakeFd[0] < 0) return;
-  uint8_t scratch[64];
-  while (read(WakeFd[0], scratch, sizeof scratch) > 0) {
-  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -493,13 +453,13 @@ int TTcpListenTransport::WaitReadable(int timeoutMs, std::string& error) {
     return -1;
   }
   // Nobody has dialed in yet: wait for a connection (or the deadline, or an interrupt).
-  pollfd fds[2] = {{listen, POLLIN, 0}, {WakeFd0(), POLLIN, 0}};
-  const int r = poll(fds, WakeFd0() >= 0 ? 2 : 1, timeoutMs < 0 ? 0 : timeoutMs);
+  pollfd fds[2] = {{listen, POLLIN, 0}, {WakeFd[0], POLLIN, 0}};
+  const int r = poll(fds, WakeFd[0] >= 0 ? 2 : 1, timeoutMs < 0 ? 0 : timeoutMs);
   {
     std::lock_guard<std::mutex> guard(ListenLock);
     if (--ListenWaiters == 0) ListenDone.notify_all();
   }
-  if (r > 0 && (fds[1].revents & POLLIN)) DrainWakePipe();
+  if (r > 0 && (fds[1].revents & POLLIN)) DrainWake();
   if (r > 0 && (fds[0].revents & POLLIN)) Accept();
   return 0;
 }

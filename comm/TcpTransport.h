@@ -7,9 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "comm/Transport.h"
+#include "comm/FdTransport.h"
 
-class TTcpTransport : public TTransport {
+class TTcpTransport : public TFdTransport {
  public:
   TTcpTransport();
   ~TTcpTransport() override;
@@ -24,41 +24,22 @@ class TTcpTransport : public TTransport {
   // `port` is a tcp:// name (comm/PortName.h).
   TOpenResult Open(const std::string& port, const std::string& settings, int inputMode) override;
   int Close(std::string& error) override;
-  bool PortOpen() const override;
-  std::string PortName() const override;
-  std::string Settings() const override;
-  int InputMode() const override;
   int DiscardInput(std::string& error) override;
   int Write(const uint8_t* buf, int count, std::string& error) override;
   int InBufferCount(std::string& error) override;
   int Read(int count, std::vector<uint8_t>& out, std::string& error) override;
   int WaitReadable(int timeoutMs, std::string& error) override;
-  void Interrupt() override;
   std::string Describe() const override;  // the name and, once connected, the peer's address
-  bool Lost() const override;
 
  protected:
   // Takes over a connected socket (the listening transport hands over the device that dialed in).
   void Adopt(int fd, const std::string& name, const std::string& settings, int inputMode);
-  // Ends a wait of a transport that waits on a socket of its own (the listening one).
-  int WakeFd0() const { return WakeFd[0]; }
-  void DrainWakePipe() { DrainWake(); }
 
  private:
   int Fail(const std::string& what, int err, std::string& error) const;
   int PeerClosed(std::string& error) const;
-  void DrainWake();
 
-  mutable std::recursive_mutex Lock;
-  std::condition_variable_any WaitersDone;
-  int Fd = -1;
-  int WakeFd[2] = {-1, -1};
-  int Waiters = 0;
-  int Mode = 1;
-  std::string Name;
   std::string Peer;
-  std::string SettingsText;
-  mutable std::atomic<bool> LostFlag{false};
 };
 
 // Waits for a device that dials in (tcp-listen://ADDR:PORT, a DTU in the field connecting to the
