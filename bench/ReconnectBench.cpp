@@ -28,6 +28,7 @@
 #include "comm/Channel.h"
 #include "comm/PortLink.h"
 #include "sim/VirtualMeter.h"
+#include "tests/support/Background.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -113,18 +114,6 @@ void BenchLocal(int rounds, int outageMs) {
   Report("local", ms);
 }
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // `dlt645 simulate --listen NAME`; returns once it printed its first line (or after 5 s).
 pid_t StartServer(const std::string& name, const std::string& link) {
   int out[2];
@@ -133,7 +122,7 @@ pid_t StartServer(const std::string& name, const std::string& link) {
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
-    execl(DLT645_BIN, DLT645_BIN, "simulate", "--link", link.c_str(), "--listen", name.c_str(), nullptr);
+    execl(DLT645_BIN, DLT645_BIN, "simulate", "--link", link.c_str(), "--response", "0", "--listen", name.c_str(), nullptr);
     _exit(127);
   }
   close(out[1]);
@@ -150,7 +139,7 @@ void StopServer(pid_t pid) {
 }
 
 void BenchTcp(int rounds, int outageMs) {
-  const std::string name = "tcp://127.0.0.1:" + std::to_string(FreePort());
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
   const std::string link = (std::filesystem::temp_directory_path() / ("reconnect-bench-tcp-" + std::to_string(getpid()))).string();
   pid_t server = StartServer(name, link);
   TRig rig;

@@ -25,6 +25,7 @@
 #include "bench/BenchStats.h"
 #include "comm/PortLink.h"
 #include "sim/VirtualMeter.h"
+#include "tests/support/Background.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ using Clock = std::chrono::steady_clock;
 const std::vector<uint8_t> kRead = {0x68, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68,
                                     0x11, 0x04, 0x33, 0x33, 0x34, 0x33, 0xB3, 0x16};
 const size_t kReplySize = 4 + 20;  // FE FE FE FE, then the 20-byte reply
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 pid_t Start(std::vector<std::string> argv) {
   std::fflush(stdout);  // or the child prints what is buffered a second time
@@ -117,13 +106,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string link = local.PortPath();
-  const int tcp = FreePort();
-  const pid_t meter = Start({DLT645_BIN, "simulate", "--link", dir + "/meter", "--listen", "tcp://127.0.0.1:" + std::to_string(tcp)});
+  const int tcp = FreeLoopbackPort();
+  // Both meters answer at once (the command line's meter waits 22 ms by default), so that the
+  // figures differ by the transports only.
+  const pid_t meter = Start({DLT645_BIN, "simulate", "--link", dir + "/meter", "--response", "0", "--listen",
+                             "tcp://127.0.0.1:" + std::to_string(tcp)});
   Measure("pty", link, count);
   Measure("tcp", "tcp://127.0.0.1:" + std::to_string(tcp), count);
 
   pid_t server = -1;
-  const int raw = FreePort(), telnet = FreePort();
+  const int raw = FreeLoopbackPort(), telnet = FreeLoopbackPort();
   if (::access("/usr/sbin/ser2net", X_OK) == 0) {
     std::ofstream(dir + "/ser2net.yaml") << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw
                                          << "\n  connector: serialdev," << link << ",9600n81,local\n"

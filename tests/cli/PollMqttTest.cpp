@@ -20,24 +20,13 @@
 
 #include "sim/VirtualMeter.h"
 #include "tests/cli/RunProcess.h"
+#include "tests/support/Background.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 const char kBrokerBin[] = "/usr/sbin/mosquitto";
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 bool Accepts(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -53,7 +42,7 @@ bool Accepts(int port) {
 // A mosquitto of the test's own; it keeps its sessions in `dir` across a restart.
 class TBroker {
  public:
-  TBroker(const std::string& dir, bool anonymous) : Dir(dir), Port(FreePort()) {
+  TBroker(const std::string& dir, bool anonymous) : Dir(dir), Port(FreeLoopbackPort()) {
     std::ofstream(Dir + "/mosquitto.conf") << "listener " << Port << " 127.0.0.1\nallow_anonymous "
                                            << (anonymous ? "true" : "false") << "\npersistence true\n"
                                            << "persistence_location " << Dir << "/\n";
@@ -269,7 +258,7 @@ TEST_F(PollMqttTest, ABrokerThatRefusesLeavesThePollWorking) {
   const struct {
     int Port;
     const char* Why;
-  } cases[] = {{FreePort(), "连接被拒绝（这个端口上没有服务器）"},
+  } cases[] = {{FreeLoopbackPort(), "连接被拒绝（这个端口上没有服务器）"},
                {refusing.Port, "服务器拒绝连接：未获授权（服务器不许匿名连接，或这个用户无权连接）"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Why);

@@ -17,70 +17,20 @@
 #include <thread>
 
 #include "tests/cli/RunProcess.h"
+#include "tests/support/Background.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// `dlt645 simulate` in the background; killed when it goes out of scope.
-class TSim {
- public:
-  explicit TSim(std::vector<std::string> args) {
+// `dlt645 simulate` in the background.
+struct TSim : TBackground {
+  explicit TSim(std::vector<std::string> args) : TBackground(WithProgram(std::move(args))) {}
+  static std::vector<std::string> WithProgram(std::vector<std::string> args) {
     args.insert(args.begin(), {DLT645_BIN, "simulate"});
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    Pid = ::fork();
-    if (Pid == 0) {
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    Out = out[0];
+    return args;
   }
-  ~TSim() {
-    Kill();
-    if (Out >= 0) ::close(Out);
-  }
-  // True once the output holds `text` (within `ms`).
-  bool WaitFor(const std::string& text, int ms = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (Text.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-      pollfd p{Out, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-      char chunk[512];
-      const ssize_t n = ::read(Out, chunk, sizeof chunk);
-      if (n <= 0) return false;
-      Text.append(chunk, static_cast<size_t>(n));
-    }
-    return true;
-  }
-  void Kill() {
-    if (Pid <= 0) return;
-    ::kill(Pid, SIGKILL);  // as a crash or a pulled cable: no goodbye
-    ::waitpid(Pid, nullptr, 0);
-    Pid = -1;
-  }
-  pid_t Pid = -1;
-  int Out = -1;
-  std::string Text;
 };
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 std::string Summary(const std::string& text, const std::string& key) {
   const size_t at = text.find("\n" + key + "=");

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/cli/RunProcess.h"
+#include "tests/support/Background.h"
 
 namespace {
 
@@ -46,18 +47,6 @@ class TDaemon {
   }
   pid_t Pid = -1;
 };
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 bool Accepts(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "tests/cli/RunProcess.h"
-
-extern char** environ;
+#include "tests/support/Background.h"
 
 namespace {
 
@@ -29,82 +28,6 @@ using TClock = std::chrono::steady_clock;
 const std::vector<uint8_t> ReadEnergy = {0x68, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x68,
                                          0x11, 0x04, 0x33, 0x33, 0x34, 0x33, 0xB3, 0x16};
 
-// A long-running child with its standard output on a pipe.
-class TBackground {
- public:
-  TBackground(const std::vector<std::string>& argv, const std::string& runtimeDir) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtimeDir};
-    for (char** e = environ; *e; ++e)
-      if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0) env.push_back(*e);
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    Pid = ::fork();
-    if (Pid == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      ::execve(args[0], args.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    Out = out[0];
-  }
-  ~TBackground() {
-    if (Pid > 0) {
-      ::kill(Pid, SIGKILL);
-      ::waitpid(Pid, nullptr, 0);
-    }
-    if (Out >= 0) ::close(Out);
-  }
-
-  // Reads the output until it holds `text`; false after `ms`.
-  bool WaitFor(const std::string& text, int ms = 5000) {
-    auto end = TClock::now() + std::chrono::milliseconds(ms);
-    while (Text.find(text) == std::string::npos) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-      if (left <= 0) return false;
-      pollfd in{Out, POLLIN, 0};
-      if (::poll(&in, 1, static_cast<int>(left)) <= 0) return false;
-      char chunk[512];
-      ssize_t n = ::read(Out, chunk, sizeof chunk);
-      if (n <= 0) return false;
-      Text.append(chunk, static_cast<size_t>(n));
-    }
-    return true;
-  }
-
-  // The value after `label` on its line.
-  std::string Field(const std::string& label) const {
-    size_t at = Text.find(label);
-    if (at == std::string::npos) return "";
-    at += label.size();
-    return Text.substr(at, Text.find('\n', at) - at);
-  }
-
-  // Sends `signal` and returns the exit status, or -1 if the child does not end within `ms`.
-  int Stop(int signal, int ms = 5000) {
-    ::kill(Pid, signal);
-    auto end = TClock::now() + std::chrono::milliseconds(ms);
-    while (TClock::now() < end) {
-      int status = 0;
-      if (::waitpid(Pid, &status, WNOHANG) == Pid) {
-        Pid = -1;
-        WaitFor("\x01", 200);  // collect the last words
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      ::usleep(10000);
-    }
-    return -1;
-  }
-
-  pid_t Pid = -1;
-  int Out = -1;
-  std::string Text;
-};
 
 // Opens the port, sends `request` and returns what comes back within `ms`.
 std::vector<uint8_t> Exchange(const std::string& path, const std::vector<uint8_t>& request, int ms = 500) {
@@ -162,18 +85,6 @@ TEST_F(SimulateTest, KeepsItsLinkWhileRunningAndEndsCleanlyOnSigint) {
 }
 
 // A port on 127.0.0.1 that nobody listens on right now (the system chose it).
-int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // The meter behind a serial server: `send` and `poll` read it through tcp://.
 TEST_F(SimulateTest, ListensOnTcpAndIsReadThroughTcpLinks) {
   const std::string name = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
