@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
   Measure("tcp", "tcp://127.0.0.1:" + std::to_string(tcp), count);
 
   pid_t server = -1;
-  const int raw = FreeLoopbackPort(), telnet = FreeLoopbackPort();
+  const std::vector<int> ports = FreeLoopbackPorts(2);
+  const int raw = ports[0], telnet = ports[1];
   if (::access("/usr/sbin/ser2net", X_OK) == 0) {
     std::ofstream(dir + "/ser2net.yaml") << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw
                                          << "\n  connector: serialdev," << link << ",9600n81,local\n"

@@ -81,7 +81,8 @@ TEST(Ser2netTest, TheMeterIsReadThroughRawAndRfc2217Ports) {
   {
     TDaemon meter({DLT645_BIN, "simulate", "--link", link}, dir + "/meter.log", dir);
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(link); }));
-    const int raw = FreeLoopbackPort(), telnet = FreeLoopbackPort();
+    const std::vector<int> ports = FreeLoopbackPorts(2);
+    const int raw = ports[0], telnet = ports[1];
     std::ofstream(dir + "/ser2net.yaml") << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw
                                          << "\n  connector: serialdev," << link << ",9600n81,local\n"
                                          << "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"

@@ -17,18 +17,26 @@
 
 extern char** environ;
 
-// A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
-inline int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+// `count` different TCP ports on 127.0.0.1 that nothing listens on at the moment of the call
+// (each is held until all are chosen, so that the system never hands out one twice).
+inline std::vector<int> FreeLoopbackPorts(int count) {
+  std::vector<int> fds, ports;
+  for (int i = 0; i < count; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    fds.push_back(fd);
+    ports.push_back(ntohs(addr.sin_port));
+  }
+  for (int fd : fds) ::close(fd);
+  return ports;
 }
+
+inline int FreeLoopbackPort() { return FreeLoopbackPorts(1)[0]; }
 
 // A long-running child with its standard output and error on one pipe; killed when it goes.
 class TBackground {
