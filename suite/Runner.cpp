@@ -105,6 +105,7 @@ void RunFile(const std::string& file, const TMeterProfile& profile, TSuiteLink& 
   TScriptContext ctx;
   ctx.Link = &link;
   ctx.Profile = &profile;
+  ctx.Stop = options.Stop;
   box.SetInterrupt(options.Stop);
   box.SetTimeLimit(options.CaseLimitSec);
   if (!box.Run(profile.Text, profile.Name, error)) {

@@ -403,10 +403,16 @@ int ExpectApi(lua_State* L) {
   return Record(L, {CheckString(L, 1), OptStringArg(L, 3, ""), lua_toboolean(L, 2) != 0});
 }
 
+// dlt.wait(MS): a pause, ended early by a stop of the run (the case then ends as stopped at
+// its next line).
 int Wait(lua_State* L) {
   const lua_Integer ms = CheckInteger(L, 1);
   if (ms < 0 || ms > 60000) Fail(1, "应为 0 至 60000 毫秒");
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  const std::atomic<bool>* stop = Ctx(L).Stop;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!(stop && stop->load()) && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - std::chrono::steady_clock::now(),
+                                                                             std::chrono::milliseconds(20)));
   return 0;
 }
 

@@ -5,6 +5,7 @@
 // information); dlt.limits holds the profile's timing limits with their defaults, among them
 // no_reply_ms, the wait a case passes as wait_ms when it expects no reply; dlt.now() gives the
 // computer's local time.
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct TScriptContext {
   bool Skipped = false;      // dlt.skip was called; Current->Why says why
   bool LinkFailed = false;   // the exchange could not be carried out; Current->Why says why
   bool LinkLost = false;     // the port failed: no further case can run
+  const std::atomic<bool>* Stop = nullptr;  // the run's stop: ends a dlt.wait at once
 };
 
 // Installs the global `dlt` table in `L`, bound to `context`; the profile table (on top of the

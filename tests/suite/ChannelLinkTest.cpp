@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <set>
 
@@ -124,6 +126,26 @@ TEST_F(ChannelRun, StopEndsTheCaseInProgressAsStoppedAndRunsNoOther) {
   EXPECT_EQ(Cases[0].Verdict, vdStopped);
   EXPECT_EQ(std::string(VerdictText(Cases[0].Verdict)), "已停止");
   EXPECT_TRUE(WindowEnds.empty());  // the stopped exchange was the run's, not the window's
+}
+
+// A stop ends a case that pauses (dlt.wait) at once, not when its pause is over.
+TEST_F(ChannelRun, StopEndsACaseThatWaits) {
+  const std::string script = ::testing::TempDir() + "/waits-" + std::to_string(::getpid()) + ".lua";
+  std::ofstream(script) << "dlt.case{ id = \"waits\", title = \"等待\", clause = \"-\", run = function()\n"
+                           "  dlt.wait(60000)\nend }\n";
+  Files = {script};
+  TBackgroundRun run(Channel);
+  ASSERT_TRUE(run.Start(Files, Profile, "", Events()));
+  ASSERT_TRUE(WaitFor([&] { return Started == 1; }));
+  run.Stop();
+  // Bounded well below the pause: the case must not sit out its minute.
+  std::unique_lock<std::mutex> guard(Lock);
+  ASSERT_TRUE(Changed.wait_for(guard, 20s, [&] { return Done; }));
+  guard.unlock();
+  run.Join();
+  ASSERT_EQ(Cases.size(), 1u);
+  EXPECT_EQ(Cases[0].Verdict, vdStopped) << Cases[0].Why;
+  std::remove(script.c_str());
 }
 
 // The window's runs time the reply's bytes at the port too: a meter answering after 40 ms passes
