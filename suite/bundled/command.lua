@@ -100,16 +100,29 @@ local function meter_clock()
   return n(time, 3) * 3600 + n(time, 2) * 60 + n(time, 1), string.format("%02d%02d%02d", n(date, 4), n(date, 3), n(date, 2))
 end
 
+-- The clock now, once it is more than `margin` seconds clear of the end of the current period of
+-- `period` seconds (a minute, a day), so that what is read back a moment later still falls in
+-- the same minute or day as what was sent.
+local function now_clear_of(period, margin)
+  local now = dlt.now()
+  local into = (now.hour * 3600 + now.min * 60 + now.sec) % period
+  if period - into <= margin then
+    dlt.wait((period - into + 1) * 1000)
+    now = dlt.now()
+  end
+  return now
+end
+
 dlt.case{ id = "cmd.broadcast_time", title = "广播校时 08H：不应答，之后读回的时钟与所校时间相符", clause = "7.6",
   requires = { ctrl = 0x08, destructive = "broadcast_time" },
   run = function()
-    local now = dlt.now()
+    local tolerance = (P.known and P.known.clock_tolerance_s) or 10
+    local now = now_clear_of(86400, tolerance + 2)
     local data = bcd(now.sec) .. bcd(now.min) .. bcd(now.hour) .. bcd(now.day) .. bcd(now.month) .. bcd(now.year)
     dlt.expect_no_reply(dlt.raw(dlt.pack{ ctrl = 0x08, address = "999999999999", data = data }, QUIET))
     local seconds, date = meter_clock()
     if not seconds then return end
     local sent = now.hour * 3600 + now.min * 60 + now.sec
-    local tolerance = (P.known and P.known.clock_tolerance_s) or 10
     dlt.expect_equal("读回的日期（年月日）", date, bcd(now.year) .. bcd(now.month) .. bcd(now.day))
     dlt.expect_range("读回的时间与所校时间之差（秒）", seconds - sent, -2, tolerance)
   end }
@@ -117,7 +130,7 @@ dlt.case{ id = "cmd.broadcast_time", title = "广播校时 08H：不应答，之
 dlt.case{ id = "cmd.freeze", title = "冻结命令 16H（瞬时冻结 99999999）：应答 96H，读上 1 次瞬时冻结时间为此刻", clause = "7.7",
   requires = { ctrl = 0x16, destructive = "freeze" },
   run = function()
-    local now = dlt.now()
+    local now = now_clear_of(60, 2)
     if not command(0x16, "99999999").normal then return end
     local frozen = value_of("05010001")  -- mm hh DD MM YY
     if not frozen then return end
@@ -179,8 +192,8 @@ clear_case("cmd.clear_events", "事件清零 1BH（全部事件 FFFFFFFF）：�
 dlt.case{ id = "cmd.relay", title = "跳合闸 1CH：跳闸后运行状态字 3 的继电器位置位，合闸允许后复位", clause = "7.13",
   requires = { ctrl = 0x1C, destructive = "relay_control" },
   run = function()
-    local t = dlt.now()
-    local until_time = bcd(t.sec) .. bcd(t.min) .. bcd((t.hour + 1) % 24) .. bcd(t.day) .. bcd(t.month) .. bcd(t.year)
+    -- Valid until the first second of next year: always ahead, whatever the hour or the date.
+    local until_time = "000000" .. "0101" .. bcd(dlt.now().year + 1)
     local function relay_bits()
       local v = value_of("04000503")
       return v and tonumber(v:sub(1, 2), 16) or -1
