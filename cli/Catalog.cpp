@@ -10,22 +10,21 @@
 
 namespace {
 const char kHelp[] =
-    "Usage: dlt645 catalog [PREFIX|WORD|IDENTIFIER] [--format text|csv|json]\n"
+    "用法：dlt645 catalog [PREFIX|WORD|IDENTIFIER] [--format text|csv|json]\n"
     "\n"
-    "Lists the reading table: one row per identifier or identifier pattern of DL/T 645-2007\n"
-    "Appendix A, with its name, data layout, unit and access. Patterns write each byte DI3 DI2 DI1\n"
-    "DI0 as the standard's tables do (\"00 01 01~3F 01~0C\": tariffs 1 to 63, settlement periods\n"
-    "1 to 12).\n"
+    "列出读数表：DL/T 645-2007附录A中的每个数据标识或标识模式一行，含名称、数据格式、\n"
+    "单位和读写权限。模式按标准的表格逐字节写出DI3 DI2 DI1 DI0（\"00 01 01~3F 01~0C\"：\n"
+    "费率1到63，结算日1到12）。\n"
     "\n"
-    "  PREFIX      hex digits: only rows standing for an identifier that starts with them\n"
-    "  WORD        any other text: only rows whose name (or a record field's name) holds it\n"
-    "  IDENTIFIER  eight hex digits: that identifier explained, one Name=value a line (Identifier,\n"
-    "              Name, Pattern, Layout, Entries, Length, Unit, Access, Request= for a read that\n"
-    "              sends data after the identifier (load records: NN YYMMDDhhmm), and Field= per\n"
-    "              field of a record or of a load record block)\n"
-    "  --format    text (default: tab-separated), csv (with a header line) or json (an array)\n"
+    "  PREFIX      十六进制数字：只列出所代表的标识以它开头的行\n"
+    "  WORD        其他文字：只列出名称（或记录字段名）中含有它的行\n"
+    "  IDENTIFIER  八位十六进制数字：解释该标识，每行一个Name=value（Identifier、Name、\n"
+    "              Pattern、Layout、Entries、Length、Unit、Access；读命令在标识后还要发送\n"
+    "              数据时有Request=（负荷记录：NN YYMMDDhhmm）；记录或负荷记录块的每个\n"
+    "              字段一行Field=）\n"
+    "  --format    text（默认：以制表符分隔）、csv（带标题行）或json（一个数组）\n"
     "\n"
-    "Exit status: 0 rows listed; 1 nothing matches; 2 bad options.\n";
+    "退出状态：0 已列出；1 没有匹配的行；2 选项有误。\n";
 
 bool IsHex(const std::string& text) {
   for (char c : text)
@@ -120,12 +119,12 @@ int Run(const std::vector<std::string>& args) {
   TCliArgs parsed;
   std::string error;
   if (!parsed.Parse(args, {"--format"}, {}, error) || parsed.Positional().size() > 1) {
-    std::cerr << "dlt645 catalog: " << (error.empty() ? "at most one PREFIX, WORD or IDENTIFIER" : error) << "\n";
+    std::cerr << "dlt645 catalog: " << (error.empty() ? "最多给出一个PREFIX、WORD或IDENTIFIER" : error) << "\n";
     return ceBadInput;
   }
   const std::string format = parsed.Get("--format", "text");
   if (format != "text" && format != "csv" && format != "json") {
-    std::cerr << "dlt645 catalog: --format is text, csv or json\n";
+    std::cerr << "dlt645 catalog: --format应为text、csv或json\n";
     return ceBadInput;
   }
   const std::string filter = parsed.Positional().empty() ? "" : parsed.Positional()[0];
@@ -138,5 +137,5 @@ int Run(const std::vector<std::string>& args) {
   return listed ? ceOk : ceFailed;
 }
 
-const TCliRegistrar kRegistrar({"catalog", "the reading table: identifiers, names, layouts, units", kHelp, Run});
+const TCliRegistrar kRegistrar({"catalog", "读数表：数据标识、名称、数据格式、单位", kHelp, Run});
 }  // namespace

@@ -22,14 +22,14 @@ bool TCliArgs::Parse(const std::vector<std::string>& args, const std::vector<std
       } else if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
         if (!inlineValue) {
           if (i + 1 >= args.size()) {
-            error = "option " + name + " needs a value";
+            error = "选项" + name + "缺少取值";
             return false;
           }
           value = args[++i];
         }
         Values.emplace(name, value);
       } else {
-        error = "unknown option " + name;
+        error = "不认识的选项“" + name + "”";
         return false;
       }
     } else {

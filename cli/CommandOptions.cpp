@@ -43,7 +43,7 @@ std::string Lower(std::string text) {
 // An address option: 1..12 hex digits, padded with 0 in front as the main window pads.
 bool AddressOption(const std::string& option, const std::string& text, std::string& address, std::string& error) {
   if (text.empty() || text.size() > 12 || !IsHexText(text)) {
-    error = option + " '" + text + "' is not an address of 1 to 12 hex digits";
+    error = option + "“" + text + "”应为1到12位十六进制数字的地址";
     return false;
   }
   address = PadAddress(Upper(text));
@@ -60,7 +60,7 @@ class TTempFolder {
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!::mkdtemp(buf.data())) {
-      error = "cannot create a temporary folder for the settings";
+      error = "无法为设置创建临时文件夹";
       return false;
     }
     Path = buf.data();
@@ -89,20 +89,20 @@ bool LoadSettings(const std::string& path, TMeterParams& params, TPreamble& prea
         folder = fs::path(path).parent_path().string();
         if (folder.empty()) folder = ".";
       } else if (!fs::copy_file(path, fs::path(folder) / "Setup.ini", ec)) {
-        error = "--settings '" + path + "' cannot be read";
+        error = "无法读取--settings“" + path + "”";
         return false;
       }
     }
   } else if (fs::is_directory(path, ec)) {
     folder = path;
   } else {
-    error = "--settings '" + path + "' is neither a settings file nor a folder";
+    error = "--settings“" + path + "”既不是设置文件也不是文件夹";
     return false;
   }
   // A settings file that exists but cannot be read would silently give the defaults.
   const std::string file = (fs::path(folder) / "Setup.ini").string();
   if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), R_OK) != 0) {
-    error = "--settings: cannot read " + file;
+    error = "--settings：无法读取" + file;
     return false;
   }
   TDltParam settings(folder);
@@ -125,8 +125,8 @@ bool PreambleOption(const std::string& text, TPreamble& preamble, std::string& e
   const std::string count = colon == std::string::npos ? "" : text.substr(colon + 1);
   if (lc.empty() || lc.size() > 2 || !IsHexText(lc) || count.empty() || count.size() > 2 ||
       !IsDecimalText(count) || std::stoi(count) > TDltParam::MaxLCCount) {
-    error = "--preamble '" + text + "' is not LC:COUNT (e.g. FE:4; COUNT 0.." +
-            std::to_string(TDltParam::MaxLCCount) + ") or none";
+    error = "--preamble“" + text + "”应为LC:COUNT（例如FE:4；COUNT为0到" +
+            std::to_string(TDltParam::MaxLCCount) + "）或none";
     return false;
   }
   preamble.UseLC = true;
@@ -139,7 +139,7 @@ bool PreambleOption(const std::string& text, TPreamble& preamble, std::string& e
 bool NormalisePreamble(TPreamble& preamble, std::string& error) {
   if (!preamble.UseLC || preamble.LCCount <= 0) return true;
   if (!PreambleByteText(preamble.LC, preamble.LC)) {
-    error = "the settings' preamble byte LC '" + preamble.LC + "' is not hexadecimal";
+    error = "设置中的前导字节LC“" + preamble.LC + "”不是十六进制数";
     return false;
   }
   return true;
@@ -149,7 +149,7 @@ bool MeterOverrides(const TCliArgs& args, TMeterParams& params, TPreamble& pream
   if (args.Has("--password")) {
     const std::string psw = args.Get("--password");
     if (psw.empty() || psw.size() > 8 || !IsHexText(psw)) {
-      error = "--password '" + psw + "' is not 1 to 8 hex digits";
+      error = "--password“" + psw + "”应为1到8位十六进制数字";
       return false;
     }
     params.Psw = Upper(psw) + std::string(8 - psw.size(), '0');  // padded at the end, as saved
@@ -158,7 +158,7 @@ bool MeterOverrides(const TCliArgs& args, TMeterParams& params, TPreamble& pream
     bool ok = true;
     const std::string op = Utf8ToGbk(args.Get("--operator"), &ok);
     if (!ok || op.empty() || op.size() > 4) {
-      error = "--operator '" + args.Get("--operator") + "' is not 1 to 4 characters (GBK bytes)";
+      error = "--operator“" + args.Get("--operator") + "”应为1到4个字符（按GBK字节计）";
       return false;
     }
     params.Operator = op + std::string(4 - op.size(), '0');
@@ -171,7 +171,7 @@ bool MeterOverrides(const TCliArgs& args, TMeterParams& params, TPreamble& pream
   return NormalisePreamble(preamble, error);
 }
 
-const char* const NotUsed = " is not used by ";
+const char* const NotUsed = "不适用于";
 
 }  // namespace
 
@@ -204,28 +204,25 @@ int CommandEntryIndex(const std::string& name) {
 
 std::string CommandOptionsHelp() {
   std::string text =
-      "  --cmd NAME        the command: a control-code entry as the workbench lists it, or its\n"
-      "                    short name (see below)\n"
-      "  --address ADDR    meter address, 1 to 12 hex digits (0 in front); not needed by the\n"
-      "                    commands with a fixed address (broadcast-time, the MAC and address\n"
-      "                    commands)\n"
-      "  --di DI           data identifier, 8 hex digits, DI3 first (read, write, password,\n"
-      "                    clear-events, read-next)\n"
-      "  --len N           data length in bytes, for write with an identifier outside the catalogue\n"
-      "  --data DIGITS     the data field as typed in the workbench (display order; decimal for\n"
-      "                    read-next's sequence number and baud's rate); without it\n"
-      "                    broadcast-time sends the local time now and freeze 99999999 (freeze\n"
-      "                    at once), each with a note on stderr\n"
-      "  --relay ADDR      a relay address; repeat in route order, at most 7\n"
-      "  --settings PATH   password, operator, collector and preamble from a Setup.ini (the file,\n"
-      "                    or the folder holding it); without it the defaults of a new install\n"
-      "  --password PSW    meter password, up to 8 hex digits (0 appended), typed in display\n"
-      "                    order as the workbench's settings hold it: the level byte PA is the\n"
-      "                    last two digits (PA goes on the line first), e.g. 12345602 is level 02\n"
-      "  --operator CODE   operator code, up to 4 characters (0 appended)\n"
-      "  --collector ADDR  read through this collector\n"
-      "  --preamble LC:N   N preamble bytes LC before the frame (e.g. FE:4), or none\n"
-      "\nCommands (entry, short name):\n";
+      "  --cmd NAME        命令：工作台列表中的控制码条目，或其简称（见下文）\n"
+      "  --address ADDR    表地址，1到12位十六进制数字（前面补0）；地址固定的命令\n"
+      "                    （broadcast-time、MAC与地址类命令）不需要\n"
+      "  --di DI           数据标识，8位十六进制数字，DI3在前（read、write、password、\n"
+      "                    clear-events、read-next）\n"
+      "  --len N           数据长度（字节），用于write目录以外的数据标识\n"
+      "  --data DIGITS     数据域，按工作台中的输入方式（显示顺序；read-next的帧序号和\n"
+      "                    baud的波特率为十进制）；不给时broadcast-time发送本机当前时间，\n"
+      "                    freeze发送99999999（立即冻结），并各在stderr上给出提示\n"
+      "  --relay ADDR      中继地址；按路由顺序重复给出，最多7个\n"
+      "  --settings PATH   从Setup.ini（该文件或其所在文件夹）读取密码、操作者代码、\n"
+      "                    采集器和前导字节；不给时用新安装的默认值\n"
+      "  --password PSW    电表密码，最多8位十六进制数字（后面补0），按工作台设置中的\n"
+      "                    显示顺序输入：权限字节PA为最后两位（PA先上线路），例如\n"
+      "                    12345602为02级\n"
+      "  --operator CODE   操作者代码，最多4个字符（后面补0）\n"
+      "  --collector ADDR  经此采集器抄读\n"
+      "  --preamble LC:N   帧前的N个前导字节LC（例如FE:4），或none\n"
+      "\n命令（条目，简称）：\n";
   const auto& entries = CtrlListEntries();
   for (size_t i = 0; i < entries.size() && i < CommandShortNames().size(); ++i)
     text += "  " + entries[i] + "  " + CommandShortNames()[i] + "\n";
@@ -237,16 +234,16 @@ namespace {
 // The command the options name: its list index and short name.
 bool ChosenCommand(const TCliArgs& args, int& index, std::string& cmd, std::string& error) {
   if (!args.Positional().empty()) {
-    error = "unexpected argument '" + args.Positional().front() + "'";
+    error = "多余的参数“" + args.Positional().front() + "”";
     return false;
   }
   if (!args.Has("--cmd")) {
-    error = "--cmd is required";
+    error = "缺少--cmd";
     return false;
   }
   index = CommandEntryIndex(args.Get("--cmd"));
   if (index < 0) {
-    error = "--cmd '" + args.Get("--cmd") + "' names no command (see --help)";
+    error = "--cmd“" + args.Get("--cmd") + "”不是已知的命令（见--help）";
     return false;
   }
   cmd = CommandShortNames()[static_cast<size_t>(index)];
@@ -257,7 +254,7 @@ bool ChosenCommand(const TCliArgs& args, int& index, std::string& cmd, std::stri
 bool MeterSettings(const TCliArgs& args, TMeterParams& params, TPreamble& preamble, std::string& error) {
   preamble = TPreamble();
   if (args.Has("--settings") && args.Get("--settings").empty()) {
-    error = "--settings needs a path";
+    error = "--settings缺少路径";
     return false;
   }
   return LoadSettings(args.Get("--settings"), params, preamble, error) &&
@@ -271,12 +268,12 @@ bool AddressField(const TCliArgs& args, const TCtrlItem& selected, const std::st
   if (args.Has("--address") && !AddressOption("--address", args.Get("--address"), address, error)) return false;
   if (!selected.FixedAddress.empty()) {
     if (args.Has("--address") && address != selected.FixedAddress) {
-      error = cmd + " always goes to " + selected.FixedAddress + "; leave --address out";
+      error = cmd + "总是发往" + selected.FixedAddress + "，请不要给出--address";
       return false;
     }
     address = selected.FixedAddress;
   } else if (address.empty()) {
-    error = "--address is required for " + cmd;
+    error = cmd + "需要--address";
     return false;
   }
   fields.edtID.Text = address;
@@ -293,7 +290,7 @@ bool IdentifierField(const TCliArgs& args, const TCtrlItem& selected, const std:
       return false;
     }
     if (di.size() > 8 || !IsHexText(di)) {
-      error = "--di '" + args.Get("--di") + "' is not 8 hex digits";
+      error = "--di“" + args.Get("--di") + "”应为8位十六进制数字";
       return false;
     }
   }
@@ -325,13 +322,13 @@ bool LengthAndDataFields(const TCliArgs& args, const std::string& cmd, TCommandF
                          std::string& error) {
   const std::string len = args.Get("--len");
   if (args.Has("--len") && (len.empty() || len.size() > 2 || !IsDecimalText(len))) {
-    error = "--len '" + len + "' is not a length of 1 or 2 decimal digits";
+    error = "--len“" + len + "”应为1到2位十进制数字的长度";
     return false;
   }
   fields.edtLen.Text = len;
   data = Upper(args.Get("--data"));
   if (!IsHexText(data)) {
-    error = "--data '" + args.Get("--data") + "' is not a row of (hex) digits";
+    error = "--data“" + args.Get("--data") + "”应为一串（十六进制）数字";
     return false;
   }
   if (!args.Has("--data")) {
@@ -352,14 +349,14 @@ bool RouteOption(const TCliArgs& args, const TCtrlItem& selected, const std::str
     return false;
   }
   if (relays.size() > MaxRelays) {
-    error = "at most 7 --relay addresses";
+    error = "--relay最多7个地址";
     return false;
   }
   for (const std::string& relay : relays) {
     std::string padded;
     if (!AddressOption("--relay", relay, padded, error)) return false;
     if (std::find(route.Addresses.begin(), route.Addresses.end(), padded) != route.Addresses.end()) {
-      error = "--relay " + padded + " occurs twice in the route";
+      error = "--relay " + padded + "在路由中重复出现";
       return false;
     }
     route.Addresses.push_back(padded);
@@ -375,16 +372,16 @@ bool AsTheWindowAllows(const TCliArgs& args, const TCtrlItem& item, const TComma
   const std::string di = fields.edtDS.Text;
   if (item.NeedsDI && di.size() != 8) return true;
   if (args.Has("--len") && !fields.edtLen.Enabled) {
-    error = "--len" + std::string(NotUsed) + cmd + (item.Code == 0x14 ? " with an identifier from the catalogue" : "");
+    error = "--len" + std::string(NotUsed) + cmd + (item.Code == 0x14 ? "（数据标识在目录中时）" : "");
     return false;
   }
   if (!data.empty() && !fields.edtData.Enabled && fields.edtData.Text != data) {
     error = fields.edtData.Text.empty() ? "--data" + std::string(NotUsed) + cmd
-                                        : "the data of " + di + " is fixed to " + fields.edtData.Text;
+                                        : "数据标识" + di + "的数据固定为" + fields.edtData.Text;
     return false;
   }
   if (fields.edtData.Enabled && fields.edtData.MaxLength > 0 && data.size() > static_cast<size_t>(fields.edtData.MaxLength)) {
-    error = "--data holds at most " + std::to_string(fields.edtData.MaxLength) + " digits for " + cmd;
+    error = cmd + "的--data最多" + std::to_string(fields.edtData.MaxLength) + "位数字";
     return false;
   }
   return true;
@@ -416,7 +413,7 @@ int ComposeFromOptions(const TCliArgs& args, TDltFrame& frame, TPreamble& preamb
 
   TBuildFailure why = bfNone;
   if (!BuildFrame(item, fields, params, route, frame, &why)) {
-    error = "no frame: " + BuildFailureText(why);
+    error = "无法组帧：" + BuildFailureText(why);
     return ceFailed;
   }
   return ceOk;

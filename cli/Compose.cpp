@@ -11,24 +11,22 @@
 namespace {
 
 std::string Help() {
-  return "Usage: dlt645 compose --cmd NAME [--address ADDR] [--di DI] [--len N] [--data DIGITS]\n"
-         "                      [--relay ADDR]... [--settings PATH] [--password PSW] [--operator CODE]\n"
-         "                      [--collector ADDR] [--preamble LC:N|none] [--verbose]\n"
+  return "用法：dlt645 compose --cmd NAME [--address ADDR] [--di DI] [--len N] [--data DIGITS]\n"
+         "                     [--relay ADDR]... [--settings PATH] [--password PSW] [--operator CODE]\n"
+         "                     [--collector ADDR] [--preamble LC:N|none] [--verbose]\n"
          "\n"
-         "Composes a command as the workbench's main window does and prints the bytes Send would\n"
-         "write: the preamble bytes, then the packed frame, as spaced hex (two uppercase digits and\n"
-         "a blank per byte, then a newline).\n"
+         "按工作台主窗口的方式组成一条命令，输出“发送”会写出的字节：先是前导字节，再是打包后\n"
+         "的帧，以带空格的十六进制输出（每字节两位大写数字加一个空格，最后换行）。\n"
          "\n" +
          CommandOptionsHelp() +
          "\n"
-         "  --verbose         also print the composed fields, one Name=value line each\n"
+         "  --verbose         同时输出组成的各字段，每行一个Name=value\n"
          "\n"
-         "Example: dlt645 compose --cmd read --address 1 --di 00010000\n"
+         "示例：dlt645 compose --cmd read --address 1 --di 00010000\n"
          "  68 01 00 00 00 00 00 68 11 04 33 33 34 33 B3 16 \n"
          "\n"
-         "Exit status: 0 frame printed; 1 no frame can be built (no usable identifier, a baud rate\n"
-         "the meter does not know, an unusable route or collector) or packing failed, with the\n"
-         "reason on stderr; 2 bad or missing options.\n";
+         "退出状态：0 已输出帧；1 无法组帧（没有可用的数据标识、电表不认识的波特率、路由或\n"
+         "采集器不可用）或打包失败，原因在stderr上；2 选项有误或缺少选项。\n";
 }
 
 int RunCompose(const std::vector<std::string>& args) {
@@ -58,7 +56,7 @@ int RunCompose(const std::vector<std::string>& args) {
   return ceOk;
 }
 
-const TCliRegistrar Registrar({"compose", "compose a command from its fields and print the bytes Send writes",
+const TCliRegistrar Registrar({"compose", "由各字段组成命令，输出“发送”写出的字节",
                                Help(), &RunCompose});
 
 }  // namespace

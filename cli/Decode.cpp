@@ -12,55 +12,47 @@
 
 namespace {
 const char kHelp[] =
-    "Usage: dlt645 decode HEX...\n"
+    "用法：dlt645 decode HEX...\n"
     "\n"
-    "Checks and decodes one DL/T 645-2007 frame given in hex. Blanks are optional; the hex may\n"
-    "be one argument or several (\"FE FE 68 01 ...\" or FE FE 68 01 ...).\n"
+    "检查并解析一个以十六进制给出的DL/T 645-2007帧。空格可有可无；十六进制可以是一个参数，\n"
+    "也可以分成几个（\"FE FE 68 01 ...\"或FE FE 68 01 ...）。\n"
     "\n"
-    "As the workbench's receiver does, everything before the first 68H is skipped (the FE wake-up\n"
-    "bytes of a meter's reply, noise). The frame is the L + 12 bytes from that 68H, L being the\n"
-    "byte at offset 9; bytes after it are not part of the frame and are reported as Trailing=N.\n"
-    "When fewer than L + 12 bytes follow the 68H, all of them are checked (and the frame is\n"
-    "invalid).\n"
+    "与工作台的接收一样，第一个68H之前的字节都被跳过（电表应答前的FE唤醒字节、噪声）。\n"
+    "帧是从该68H起的L + 12个字节，L为偏移9处的字节；帧后的字节不属于该帧，以Trailing=N\n"
+    "报出。68H后不足L + 12个字节时，检查其全部字节（该帧为非法帧）。\n"
     "\n"
-    "Output: the codec's verdict on the first line (合法帧 valid / 非法帧 invalid). For a valid\n"
-    "frame then one field per line, Name=value:\n"
-    "  Address    A5..A0, 12 hex digits, most significant first\n"
-    "  Ctrl       the control byte, two hex digits\n"
-    "  Dir        1 = sent by the meter, 0 = sent by the master station\n"
-    "  Normal     1 = normal reply, 0 = abnormal reply (D6 set)\n"
-    "  LastFrame  1 = no further frame follows, 0 = further frames follow (D5 set)\n"
-    "  FuncCode   the function code D4..D0, two hex digits\n"
-    "  Len        the L byte, decimal\n"
-    "  Data       the L data bytes minus 33H, hex, wire order\n"
-    "  FrameText  the frame's bytes, each as two hex digits and a blank\n"
-    "Booleans are printed as 1 or 0. Further lines, only when they apply:\n"
-    "  Skipped    number of bytes before the first 68H\n"
-    "  Trailing   number of bytes after the frame\n"
-    "  ErrorWord  the error word of an abnormal reply with one data byte, two hex digits\n"
-    "  ErrorText  its meaning, as the workbench shows it\n"
-    "  Value      for a normal read reply: the data after the identifier, most significant\n"
-    "             byte first, as the meter's display reads it (a follow-up reply's sequence\n"
-    "             number not included)\n"
-    "  Sequence   for a normal follow-up reply (12H): the sequence number ending its data,\n"
-    "             decimal\n"
-    "  Identifier for a normal 11H or 12H reply: its data identifier, DI3 first\n"
-    "  Name       the identifier's name (the catalogue's, or the reading table's)\n"
-    "  Reading    the value in engineering units (1234.56 kWh, -1.234 A, 10:15:00), or\n"
-    "             \"无法按LAYOUT解析：reason\" when the data does not fit the layout. A record,\n"
-    "             a data block or a load record gives one line per entry, named:\n"
-    "             \"Reading=发生时刻 2026-12-09 10:15:00\", \"Reading=费率1 20.00 kWh\",\n"
-    "             \"Reading=记录块2 A相电压 220.0 V\". A follow-up reply (12H) reads its own\n"
-    "             data; one with further frames to come says so. For a normal 13H reply\n"
-    "             (read address): the address, 12 digits\n"
-    "  Request    for a read command whose data goes on after the identifier (a load record\n"
-    "             from a given time): one line per item, \"Request=记录块数 2\",\n"
-    "             \"Request=给定时间 2026-12-09 10:15\"\n"
-    "  Meaning    a one-line reading of the control byte\n"
-    "For an invalid frame the reason is written to stderr.\n"
+    "输出：第一行是编解码器的结论（合法帧 / 非法帧）。合法帧随后每行一个字段，Name=value：\n"
+    "  Address    A5..A0，12位十六进制数字，高位在前\n"
+    "  Ctrl       控制字节，两位十六进制数字\n"
+    "  Dir        1 = 电表发出，0 = 主站发出\n"
+    "  Normal     1 = 正常应答，0 = 异常应答（D6置位）\n"
+    "  LastFrame  1 = 无后续帧，0 = 有后续帧（D5置位）\n"
+    "  FuncCode   功能码D4..D0，两位十六进制数字\n"
+    "  Len        L字节，十进制\n"
+    "  Data       L个数据字节减33H，十六进制，线路顺序\n"
+    "  FrameText  帧的各字节，每字节两位十六进制数字加一个空格\n"
+    "布尔值输出为1或0。以下各行只在适用时出现：\n"
+    "  Skipped    第一个68H之前的字节数\n"
+    "  Trailing   帧后的字节数\n"
+    "  ErrorWord  只带一个数据字节的异常应答中的错误信息字，两位十六进制数字\n"
+    "  ErrorText  其含义，与工作台显示的相同\n"
+    "  Value      正常的读数据应答：标识后的数据，高字节在前，与电表显示的读法相同\n"
+    "             （不含后续帧应答的帧序号）\n"
+    "  Sequence   正常的后续帧应答（12H）：数据末尾的帧序号，十进制\n"
+    "  Identifier 正常的11H或12H应答：其数据标识，DI3在前\n"
+    "  Name       标识的名称（取自目录或读数表）\n"
+    "  Reading    以工程单位表示的值（1234.56 kWh、-1.234 A、10:15:00），数据不符合格式时\n"
+    "             为\"无法按LAYOUT解析：原因\"。记录、数据块或负荷记录每项一行，带名称：\n"
+    "             \"Reading=发生时刻 2026-12-09 10:15:00\"、\"Reading=费率1 20.00 kWh\"、\n"
+    "             \"Reading=记录块2 A相电压 220.0 V\"。后续帧应答（12H）解析其自身的数据；\n"
+    "             还有后续帧时会注明。正常的13H应答（读通信地址）：地址，12位数字\n"
+    "  Request    标识后还带数据的读命令（从给定时间起的负荷记录）：每项一行，\n"
+    "             \"Request=记录块数 2\"、\"Request=给定时间 2026-12-09 10:15\"\n"
+    "  Meaning    控制字节的一行解读\n"
+    "非法帧的原因写到stderr上。\n"
     "\n"
-    "Exit status: 0 valid frame; 1 invalid frame (also: no 68H, fewer than 12 bytes from it);\n"
-    "2 the input is not hex or has an odd number of digits.\n";
+    "退出状态：0 合法帧；1 非法帧（包括：没有68H、从68H起不足12个字节）；2 输入不是十六进制\n"
+    "或数字个数为奇数。\n";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -75,18 +67,18 @@ bool ParseHex(const std::vector<std::string>& words, std::vector<uint8_t>& bytes
     for (char c : w) {
       if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
       if (HexValue(c) < 0) {
-        error = std::string("'") + c + "' is not a hex digit";
+        error = std::string("“") + c + "”不是十六进制数字";
         return false;
       }
       digits += c;
     }
   }
   if (digits.empty()) {
-    error = "no hex digits given";
+    error = "没有给出十六进制数字";
     return false;
   }
   if (digits.size() % 2 != 0) {
-    error = "odd number of hex digits (" + std::to_string(digits.size()) + "): every byte needs two";
+    error = "十六进制数字个数为奇数（" + std::to_string(digits.size()) + "）：每个字节需要两位";
     return false;
   }
   for (size_t i = 0; i < digits.size(); i += 2) {
@@ -97,29 +89,28 @@ bool ParseHex(const std::vector<std::string>& words, std::vector<uint8_t>& bytes
 
 // Why CheckFrame said no, in the order it checks.
 std::string InvalidReason(const uint8_t* f, int len) {
-  if (f[0] != 0x68 || f[7] != 0x68) return "the second 68H is not at offset 7";
+  if (f[0] != 0x68 || f[7] != 0x68) return "第二个68H不在偏移7处";
   if (f[9] != len - 12) {
-    return "the L byte says " + std::to_string(f[9]) + " data bytes, the frame holds " +
-           std::to_string(len - 12);
+    return "L字节表示" + std::to_string(f[9]) + "个数据字节，帧中实有" + std::to_string(len - 12) + "个";
   }
   const uint8_t sum = TProtocol::CheckSum(f, 0, len - 2);
-  if (sum != f[len - 2]) return "checksum is " + Hex2(f[len - 2]) + "H, the bytes sum to " + Hex2(sum) + "H";
-  if (f[len - 1] != 0x16) return "the last byte is " + Hex2(f[len - 1]) + "H, not 16H";
-  return "rejected by the codec";
+  if (sum != f[len - 2]) return "校验和为" + Hex2(f[len - 2]) + "H，各字节之和为" + Hex2(sum) + "H";
+  if (f[len - 1] != 0x16) return "最后一个字节为" + Hex2(f[len - 1]) + "H，不是16H";
+  return "被编解码器拒绝";
 }
 
 std::string Meaning(const TFrameBody& body) {
-  std::string text = body.Dir ? "reply from the meter" : "command from the master station";
-  text += ", function " + Hex2(body.FuncCode) + "H";
-  if (!body.Normal) text += ", abnormal reply";
-  if (!body.LastFrame) text += ", further frames follow";
+  std::string text = body.Dir ? "电表的应答" : "主站的命令";
+  text += "，功能码" + Hex2(body.FuncCode) + "H";
+  if (!body.Normal) text += "，异常应答";
+  if (!body.LastFrame) text += "，有后续帧";
   return text;
 }
 
 int RunDecode(const std::vector<std::string>& args) {
   for (const std::string& a : args) {
     if (a.rfind("--", 0) == 0) {
-      std::cerr << "dlt645 decode: unknown option " << a << "\n";
+      std::cerr << "dlt645 decode: 不认识的选项“" << a << "”\n";
       return ceBadInput;
     }
   }
@@ -136,15 +127,14 @@ int RunDecode(const std::vector<std::string>& args) {
   if (start == bytes.size()) {
     TProtocol::CheckFrame(nullptr, 0, verdict);
     std::cout << verdict << "\n";
-    std::cerr << "dlt645 decode: no 68H start byte in the " << bytes.size() << " bytes given\n";
+    std::cerr << "dlt645 decode: 给出的" << bytes.size() << "个字节中没有起始字节68H\n";
     return ceFailed;
   }
   const size_t available = bytes.size() - start;
   if (available < 12) {
     TProtocol::CheckFrame(nullptr, 0, verdict);
     std::cout << verdict << "\n";
-    std::cerr << "dlt645 decode: " << available
-              << " bytes from the first 68H; the shortest frame has 12\n";
+    std::cerr << "dlt645 decode: 从第一个68H起只有" << available << "个字节，最短的帧也有12个\n";
     return ceFailed;
   }
   const size_t frameLen = static_cast<size_t>(bytes[start + 9]) + 12;
@@ -155,8 +145,7 @@ int RunDecode(const std::vector<std::string>& args) {
   if (TProtocol::CheckFrame(frame, static_cast<int>(len), verdict) != 0) {
     std::cout << verdict << "\n";
     if (len < frameLen) {
-      std::cerr << "dlt645 decode: the L byte announces a frame of " << frameLen << " bytes, only "
-                << len << " follow the first 68H\n";
+      std::cerr << "dlt645 decode: L字节表示帧长" << frameLen << "个字节，第一个68H起只有" << len << "个\n";
     } else {
       std::cerr << "dlt645 decode: " << InvalidReason(frame, static_cast<int>(len)) << "\n";
     }
@@ -175,6 +164,6 @@ int RunDecode(const std::vector<std::string>& args) {
   return ceOk;
 }
 
-const TCliRegistrar kRegistrar({"decode", "check and decode a received frame given in hex", kHelp,
+const TCliRegistrar kRegistrar({"decode", "检查并解析以十六进制给出的接收帧", kHelp,
                                 &RunDecode});
 }  // namespace

@@ -13,16 +13,16 @@ bool ParseMeterValue(const std::string& text, uint32_t& di, std::vector<uint8_t>
   const std::string code = eq == std::string::npos ? text : text.substr(0, eq);
   if (eq == std::string::npos || code.size() != 8 ||
       code.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) {
-    error = "'" + text + "' is not DI=VALUE with an identifier of 8 hex digits";
+    error = "“" + text + "”不是DI=VALUE（DI为8位十六进制数字）";
     return false;
   }
   if (!ParseReading(code, text.substr(eq + 1), data, error)) {
-    error = code + ": " + error;
+    error = code + "：" + error;
     return false;
   }
   di = static_cast<uint32_t>(std::stoul(code, nullptr, 16));
   if (!FindCatalogFacts(di)) {
-    error = code + ": the virtual meter does not answer this identifier";
+    error = code + "：虚拟电表不应答这个数据标识";
     return false;
   }
   return true;
@@ -32,7 +32,7 @@ bool ReadMeterValues(const std::string& path, std::map<uint32_t, std::vector<uin
                      std::vector<std::string>& junk, std::string& error) {
   std::ifstream in(path);
   if (!in) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
+    error = "无法读取" + path + "：" + std::strerror(errno);
     return false;
   }
   std::string line;
@@ -45,7 +45,7 @@ bool ReadMeterValues(const std::string& path, std::map<uint32_t, std::vector<uin
     std::vector<uint8_t> data;
     std::string why;
     if (ParseMeterValue(line, di, data, why)) values[di] = data;
-    else junk.push_back(path + ":" + std::to_string(number) + ": " + why);
+    else junk.push_back(path + ":" + std::to_string(number) + "：" + why);
   }
   return true;
 }

@@ -10,7 +10,7 @@
 bool ParseMeterValue(const std::string& text, uint32_t& di, std::vector<uint8_t>& data, std::string& error);
 
 // Reads a values file into `values`. Blank lines and lines starting with # are skipped; a line
-// that is not a valid DI=VALUE is reported in `junk` as "FILE:LINE: reason" and the rest is still
+// that is not a valid DI=VALUE is reported in `junk` as "FILE:LINE：reason" and the rest is still
 // used. False (with `error`) only when the file cannot be read.
 bool ReadMeterValues(const std::string& path, std::map<uint32_t, std::vector<uint8_t>>& values,
                      std::vector<std::string>& junk, std::string& error);

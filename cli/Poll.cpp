@@ -36,84 +36,73 @@ const char* const kDefaultLine = "9600,E,8,1";
 enum TPollExit : int { peOk = 0, peBadInput = 1, peNoReply = 2, peSendFailed = 3 };
 
 const char kHelp[] =
-    "Usage: dlt645 poll --port PATH --address ADDR... (--di DI... | --di-file FILE)\n"
-    "                   [--interval SEC] [--count N] [--duration TIME] [--csv FILE]\n"
-    "                   [--timeout SEC] [--settings 9600,E,8,1] [--settings PATH]\n"
-    "                   [--preamble LC:N|none] [--relay ADDR]... [--collector ADDR] [--verbose]\n"
-    "                   [--mqtt mqtt://HOST:PORT/PREFIX [--mqtt-queue N]]\n"
+    "用法：dlt645 poll --port PATH --address ADDR... (--di DI... | --di-file FILE)\n"
+    "                  [--interval SEC] [--count N] [--duration TIME] [--csv FILE]\n"
+    "                  [--timeout SEC] [--settings 9600,E,8,1] [--settings PATH]\n"
+    "                  [--preamble LC:N|none] [--relay ADDR]... [--collector ADDR] [--verbose]\n"
+    "                  [--mqtt mqtt://HOST:PORT/PREFIX [--mqtt-queue N]]\n"
     "\n"
-    "Reads every identifier from every meter, one exchange after the other through the\n"
-    "workbench's channel, round after round, until --count rounds or --duration have passed, or\n"
-    "until Ctrl-C. Timeouts, invalid replies and failed writes are counted and the run goes on.\n"
-    "When the link is lost (the device unplugged or gone, the network peer gone) it is reopened\n"
-    "by itself (the same device path or USB serial number, the same network name; tries after\n"
-    "0.5 s, doubling up to 8 s); an exchange waits up to its timeout for the link to come back,\n"
-    "and every exchange that could not be made is counted as lost. A tcp-listen:// link waits,\n"
-    "up to the timeout of each exchange, for the device to dial in.\n"
-    "A frame that comes during the wait but is not the answer (its control code, address or\n"
-    "identifier does not fit the request: a late reply to an earlier request, a reply from\n"
-    "another meter) is never taken as the reading; it is counted as stale and the wait goes on.\n"
+    "通过工作台的通道逐个交互，一轮又一轮地从每块电表读取每个数据标识，直到满--count轮、\n"
+    "过了--duration，或按下Ctrl-C。超时、无效应答和写失败都计数，并继续运行。\n"
+    "链路断开时（设备被拔出或消失、网络对端消失）自动重新打开（同一设备路径或USB序列号、\n"
+    "同一网络名称；0.5秒后重试，间隔加倍，最长8秒）；每次交互最多等待其超时时间让链路恢复，\n"
+    "没能进行的交互都计为丢失。tcp-listen://链路在每次交互的超时时间内等待设备拨入。\n"
+    "等待期间到达、但不是本次应答的帧（其控制码、地址或数据标识与请求不符：对先前请求的\n"
+    "迟到应答、另一块电表的应答）决不当作读数，计为过时应答，并继续等待。\n"
     "\n"
-    "  --port PATH       the serial port (or the path `dlt645 simulate` prints)\n"
-    "  --address ADDR    a meter address, 1 to 12 hex digits; repeatable\n"
-    "  --di DI           a data identifier, 8 hex digits, DI3 first; repeatable\n"
-    "  --di-file FILE    identifiers from a file, one per line; blank lines and text after #\n"
-    "                    are ignored\n"
-    "  --interval SEC    a round starts every SEC seconds (default 1; decimals allowed; 0: the\n"
-    "                    next round starts as soon as one ends; at most 86400)\n"
-    "  --count N         stop after N rounds\n"
-    "  --duration TIME   stop after TIME: seconds, or a number with s, m or h (90, 15m, 2h)\n"
-    "  --csv FILE        write the rows to FILE instead of standard output\n"
-    "  --timeout SEC     wait at most SEC whole seconds for each reply (default 2)\n"
-    "  --settings TEXT   line settings baud,parity,data bits,stop bits (default 9600,E,8,1); any\n"
-    "                    other value is a Setup.ini giving the preamble and the collector\n"
-    "  --preamble LC:N   N preamble bytes LC before each frame (e.g. FE:4), or none\n"
-    "  --relay ADDR      a relay in front of every meter; repeat in route order (at most 7)\n"
-    "  --collector ADDR  read the meters through this collector\n"
-    "  --verbose         print the channel's log entries on stderr\n"
-    "  --mqtt URL        also publish every row to an MQTT broker, URL\n"
-    "                    mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (port 1883 when left out;\n"
-    "                    %XX escapes in USER and PASSWORD): one JSON message per exchange on\n"
-    "                    PREFIX/ADDRESS/IDENTIFIER, QoS 1, with the row's fields as time\n"
-    "                    (ISO 8601 with the UTC offset), address, identifier, name, raw_value,\n"
-    "                    reading, unit, round_trip_ms (a number, null without a reply), outcome.\n"
-    "                    The broker being away never stops the poll: the messages wait in a\n"
-    "                    queue and the connection is retried (0.5 s doubling to 8 s); the\n"
-    "                    changes of the connection are told on stderr\n"
-    "  --mqtt-queue N    messages kept while the broker is away (default 1000); when full the\n"
-    "                    oldest is dropped\n"
+    "  --port PATH       串口（或`dlt645 simulate`输出的路径）\n"
+    "  --address ADDR    电表地址，1到12位十六进制数字；可重复\n"
+    "  --di DI           数据标识，8位十六进制数字，DI3在前；可重复\n"
+    "  --di-file FILE    从文件读取数据标识，每行一个；空行和#之后的文字被忽略\n"
+    "  --interval SEC    每SEC秒开始一轮（默认1；可带小数；0：一轮结束后立即开始下一轮；\n"
+    "                    最多86400）\n"
+    "  --count N         N轮后停止\n"
+    "  --duration TIME   过了TIME后停止：秒数，或带s、m、h的数（90、15m、2h）\n"
+    "  --csv FILE        把数据行写到FILE而不是标准输出\n"
+    "  --timeout SEC     每个应答最多等待SEC整秒（默认2）\n"
+    "  --settings TEXT   线路设置：波特率,校验,数据位,停止位（默认9600,E,8,1）；其他取值\n"
+    "                    为Setup.ini，从中取前导字节和采集器\n"
+    "  --preamble LC:N   每帧前的N个前导字节LC（例如FE:4），或none\n"
+    "  --relay ADDR      每块电表前的中继；按路由顺序重复给出（最多7个）\n"
+    "  --collector ADDR  经此采集器抄读各电表\n"
+    "  --verbose         在stderr上输出通道的日志条目\n"
+    "  --mqtt URL        同时把每一行发布到MQTT服务器，URL为\n"
+    "                    mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX（不写端口时为1883；\n"
+    "                    USER和PASSWORD中可用%XX转义）：每次交互一条JSON消息，主题为\n"
+    "                    PREFIX/ADDRESS/IDENTIFIER，QoS 1，字段与数据行相同：time（ISO 8601，\n"
+    "                    带UTC偏移）、address、identifier、name、raw_value、reading、unit、\n"
+    "                    round_trip_ms（数字，没有应答时为null）、outcome。服务器不在时抄读\n"
+    "                    照常进行：消息在队列中等待，连接反复重试（0.5秒起加倍，最长8秒）；\n"
+    "                    连接的变化在stderr上告知\n"
+    "  --mqtt-queue N    服务器不在时保留的消息数（默认1000）；队列满时丢弃最早的一条\n"
     "\n"
-    "CSV (RFC 4180: commas, fields with commas or quotes in double quotes, lines ending in\n"
-    "CR LF; UTF-8, with a byte order mark when written to a file so that spreadsheets take the\n"
-    "Chinese names as UTF-8), one header line and one row per exchange:\n"
-    "  time            local time the exchange started, yyyy-mm-dd hh:mm:ss.zzz\n"
-    "  address         the meter addressed\n"
-    "  identifier      the data identifier\n"
-    "  name            its name (the catalogue's or the reading table's)\n"
-    "  raw value       the data after the identifier, most significant byte first; for an\n"
-    "                  invalid reply the frame as received\n"
-    "  reading         the value in engineering units (the number alone when it is one number)\n"
-    "  unit            the unit of the reading\n"
-    "  round trip ms   from the write to the reply's last byte, three decimals\n"
-    "  outcome         ok; error XXH and its text (an abnormal reply); timeout; invalid reply;\n"
-    "                  send failed: and the channel's message (the write failed); lost: and the\n"
-    "                  channel's message (the link was lost or was being reopened); followed\n"
-    "                  by \", stale N\" when N frames that were not the answer came during the wait\n"
+    "CSV（RFC 4180：以逗号分隔，含逗号或引号的字段加双引号，行以CR LF结尾；UTF-8，写到\n"
+    "文件时带字节顺序标记，让电子表格把中文名称当作UTF-8），一行标题，每次交互一行：\n"
+    "  time            交互开始时的本地时间，yyyy-mm-dd hh:mm:ss.zzz\n"
+    "  address         所抄读的电表\n"
+    "  identifier      数据标识\n"
+    "  name            其名称（取自目录或读数表）\n"
+    "  raw value       标识后的数据，高字节在前；无效应答时为收到的帧\n"
+    "  reading         以工程单位表示的值（只有一个数时只写该数）\n"
+    "  unit            读数的单位\n"
+    "  round trip ms   从写出到应答的最后一个字节，三位小数\n"
+    "  outcome         ok；error XXH及其含义（异常应答）；timeout；invalid reply；\n"
+    "                  send failed: 加通道的消息（写失败）；lost: 加通道的消息（链路断开或\n"
+    "                  正在重新打开）；等待期间来了N个不是本次应答的帧时，后面再加\n"
+    "                  \", stale N\"\n"
     "\n"
-    "On a terminal, standard error shows a progress line: rounds done, replies, failures and\n"
-    "the last round trip. At the end, or on Ctrl-C, a summary (Name=value lines; on standard\n"
-    "output when the rows go to --csv, else on standard error): Rounds=, Exchanges=, Replies=,\n"
-    "ErrorReplies=, Timeouts=, InvalidReplies=, SendErrors=, Lost= (exchanges lost with the\n"
-    "link), Stale= (frames that were not the answer), OtherAddress= (those of them from another address), Interrupted=,\n"
-    "RoundTripMinMs=, RoundTripMedianMs= (the mean of the middle two for an even count),\n"
-    "RoundTripP95Ms= (nearest rank), RoundTripMaxMs=. With --mqtt, after waiting up to 5 s while\n"
-    "the broker is connected for what is still queued: MqttPublished= (acknowledged by the\n"
-    "broker) and MqttDropped= (pushed out of the queue or unacknowledged at the end); the two add\n"
-    "up to Exchanges=.\n"
+    "在终端上，标准错误输出显示一行进度：已完成的轮数、应答数、失败数和上次的往返时间。\n"
+    "结束时或按下Ctrl-C时输出汇总（Name=value行；数据行写到--csv时在标准输出上，否则在\n"
+    "标准错误输出上）：Rounds=、Exchanges=、Replies=、ErrorReplies=、Timeouts=、\n"
+    "InvalidReplies=、SendErrors=、Lost=（随链路丢失的交互）、Stale=（不是应答的帧）、\n"
+    "OtherAddress=（其中来自其他地址的）、Interrupted=、RoundTripMinMs=、\n"
+    "RoundTripMedianMs=（个数为偶数时取中间两个的平均）、RoundTripP95Ms=（最近秩）、\n"
+    "RoundTripMaxMs=。带--mqtt时，在服务器连接期间最多等待5秒发完队列中的消息，然后输出\n"
+    "MqttPublished=（服务器已确认）和MqttDropped=（被挤出队列或到结束时仍未确认），二者之和\n"
+    "等于Exchanges=。\n"
     "\n"
-    "Exit status: 0 every exchange had a reply; 1 a bad option, a file that cannot be read or\n"
-    "written, or a port that cannot be opened; 2 some exchange timed out or got an invalid reply;\n"
-    "3 some write failed or some exchange was lost with the link.\n";
+    "退出状态：0 每次交互都有应答；1 选项有误、文件无法读取或写入、或串口无法打开；2 有交互\n"
+    "超时或收到无效应答；3 有写失败，或有交互随链路丢失。\n";
 
 struct TPollTarget {
   std::string Address;
@@ -183,7 +172,7 @@ bool ParseWhole(const std::string& text, long long low, long long high, long lon
 bool ReadDiFile(const std::string& path, std::vector<std::string>& dis, std::string& error) {
   std::ifstream in(path);
   if (!in) {
-    error = "cannot read --di-file " + path + ": " + std::strerror(errno);
+    error = "无法读取--di-file " + path + "：" + std::strerror(errno);
     return false;
   }
   std::string line;
@@ -192,7 +181,7 @@ bool ReadDiFile(const std::string& path, std::vector<std::string>& dis, std::str
     line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); }), line.end());
     if (line.empty()) continue;
     if (line.size() != 8 || !IsHex(line)) {
-      error = path + ":" + std::to_string(number) + ": '" + line + "' is not an identifier of 8 hex digits";
+      error = path + ":" + std::to_string(number) + "：“" + line + "”不是8位十六进制数字的数据标识";
       return false;
     }
     dis.push_back(Upper(line));
@@ -227,38 +216,38 @@ int ParsePlan(const std::vector<std::string>& rawArgs, TPollPlan& plan) {
                    "--timeout", "--settings", "--preamble", "--relay", "--collector", "--mqtt", "--mqtt-queue"},
                   {"--verbose"}, error))
     return Bad(error);
-  if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
+  if (!opts.Positional().empty()) return Bad("多余的参数“" + opts.Positional()[0] + "”");
   plan.Port = opts.Get("--port");
-  if (plan.Port.empty()) return Bad("--port is required");
-  if (!opts.Has("--address")) return Bad("--address is required (repeat it for several meters)");
+  if (plan.Port.empty()) return Bad("缺少--port");
+  if (!opts.Has("--address")) return Bad("缺少--address（多块电表时重复给出）");
   plan.Verbose = opts.Has("--verbose");
   if (opts.Has("--interval") && (!ParseSeconds(opts.Get("--interval"), false, plan.IntervalSec) || plan.IntervalSec > 86400))
-    return Bad("--interval '" + opts.Get("--interval") + "' is not a number of seconds from 0 to 86400");
+    return Bad("--interval“" + opts.Get("--interval") + "”应为0到86400之间的秒数");
   if (opts.Has("--count") && !ParseWhole(opts.Get("--count"), 1, 1000000000000LL, plan.Rounds))
-    return Bad("--count '" + opts.Get("--count") + "' is not a number of rounds from 1");
+    return Bad("--count“" + opts.Get("--count") + "”应为不小于1的轮数");
   if (opts.Has("--duration") &&
       (!ParseSeconds(opts.Get("--duration"), true, plan.DurationSec) || plan.DurationSec <= 0 || plan.DurationSec > 1e8))
-    return Bad("--duration '" + opts.Get("--duration") + "' is not a time such as 90, 90s, 15m or 2h (at most 1e8 s)");
+    return Bad("--duration“" + opts.Get("--duration") + "”应为90、90s、15m或2h这样的时长（最多1e8秒）");
   long long timeout = 2;
   if (opts.Has("--timeout") && !ParseWhole(opts.Get("--timeout"), 0, 3600, timeout))
-    return Bad("--timeout '" + opts.Get("--timeout") + "' is not a number of seconds from 0 to 3600");
+    return Bad("--timeout“" + opts.Get("--timeout") + "”应为0到3600之间的秒数");
   if (opts.Has("--csv")) {
     plan.CsvPath = opts.Get("--csv");
-    if (plan.CsvPath.empty()) return Bad("--csv needs a file name");
+    if (plan.CsvPath.empty()) return Bad("--csv缺少文件名");
   }
   if (!ParsePollMqtt(opts, plan.Mqtt, error)) return Bad(error);
 
   std::vector<std::string> dis;
   for (const std::string& di : opts.GetAll("--di")) {
-    if (di.size() != 8 || !IsHex(di)) return Bad("--di '" + di + "' is not 8 hex digits");
+    if (di.size() != 8 || !IsHex(di)) return Bad("--di“" + di + "”应为8位十六进制数字");
     dis.push_back(Upper(di));
   }
   if (opts.Has("--di-file") && !ReadDiFile(opts.Get("--di-file"), dis, error)) return Bad(error);
-  if (dis.empty()) return Bad("give the identifiers with --di or --di-file");
+  if (dis.empty()) return Bad("请用--di或--di-file给出数据标识");
 
   for (const std::string& address : opts.GetAll("--address")) {
     if (address.empty() || address.size() > 12 || !IsHex(address))
-      return Bad("--address '" + address + "' is not an address of 1 to 12 hex digits");
+      return Bad("--address“" + address + "”应为1到12位十六进制数字的地址");
     for (const std::string& di : dis) {
       TPollTarget target;
       if (!ComposeRead(opts, address, di, static_cast<int>(timeout), target, plan.Preamble, error)) return Bad(error);
@@ -305,7 +294,7 @@ class TCsvOut {
     } else {
       File = std::fopen(path.c_str(), "wb");
       if (!File) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = "无法写入" + path + "：" + std::strerror(errno);
         return false;
       }
       Own = true;
@@ -325,7 +314,7 @@ class TCsvOut {
     bool ok = std::fflush(File) == 0 && !std::ferror(File);
     if (Own) ok = std::fclose(File) == 0 && ok;
     File = nullptr;
-    if (!ok) error = std::string("writing the rows failed: ") + std::strerror(errno);
+    if (!ok) error = std::string("写入数据行失败：") + std::strerror(errno);
     return ok;
   }
   ~TCsvOut() {
@@ -397,7 +386,7 @@ std::vector<std::string> ExchangeRow(const TPollTarget& target, const TExchangeR
 
 void ShowProgress(const TPollTally& t, bool final) {
   char line[160];
-  std::snprintf(line, sizeof line, "\rround %lld: %lld replies, %lld failures, last round trip %s ms", t.Rounds,
+  std::snprintf(line, sizeof line, "\r第%lld轮：应答%lld，失败%lld，上次往返%s ms", t.Rounds,
                 t.Replies, t.Failures(), t.LastTrip < 0 ? "-" : Ms(t.LastTrip).c_str());
   std::fprintf(stderr, "%-78s%s", line, final ? "\n" : "");
   std::fflush(stderr);
@@ -481,6 +470,6 @@ int RunPoll(const std::vector<std::string>& args) {
   return tally.Timeouts + tally.Invalid > 0 ? peNoReply : peOk;
 }
 
-const TCliRegistrar kRegistrar({"poll", "read identifiers from meters round after round into a CSV", kHelp, &RunPoll});
+const TCliRegistrar kRegistrar({"poll", "一轮又一轮地从电表读取数据标识，写成CSV", kHelp, &RunPoll});
 
 }  // namespace

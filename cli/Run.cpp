@@ -13,24 +13,22 @@ const char* const kDefaultLine = "9600,E,8,1";
 enum TRunExit : int { reOk = 0, reBadOption = 1, reFailed = 2 };
 
 std::string Help() {
-  return "Usage: dlt645 run SCRIPT.lua --port PATH [--settings 9600,E,8,1] [--profile FILE]\n"
-         "                  [--limit SECONDS] [--verbose]\n"
+  return "用法：dlt645 run SCRIPT.lua --port PATH [--settings 9600,E,8,1] [--profile FILE]\n"
+         "                 [--limit SECONDS] [--verbose]\n"
          "\n"
-         "Runs a Lua script of one's own against the meter on PATH through the workbench's\n"
-         "channel. The script's top level runs with the API of the test cases: dlt.read,\n"
-         "dlt.send, dlt.raw, dlt.pack, the dlt.expect_* checks, dlt.wait, dlt.info and\n"
-         "dlt.profile; print() writes to standard output. At the end every expectation is\n"
-         "listed with what was observed, then the verdict. Ctrl-C ends the script.\n"
+         "通过工作台的通道对PATH上的电表运行一个自己的Lua脚本。脚本的顶层可以使用测试用例的\n"
+         "API：dlt.read、dlt.send、dlt.raw、dlt.pack、各个dlt.expect_*检查、dlt.wait、dlt.info\n"
+         "和dlt.profile；print()写到标准输出。结束时列出每条期望及观察到的结果，然后是结论。\n"
+         "Ctrl-C结束脚本。\n"
          "\n"
-         "  --port PATH       the serial port (or the path `dlt645 simulate` prints)\n"
-         "  --settings TEXT   line settings (default " + std::string(kDefaultLine) + ")\n"
-         "  --profile FILE    the meter profile, a Lua table (default: the virtual meter's)\n"
-         "  --limit SECONDS   end the script when it runs longer (default: no limit)\n"
-         "  --verbose         print the channel's log entries on stderr\n"
+         "  --port PATH       串口（或`dlt645 simulate`输出的路径）\n"
+         "  --settings TEXT   线路设置（默认" + std::string(kDefaultLine) + "）\n"
+         "  --profile FILE    电表档案，一个Lua表（默认：虚拟电表的档案）\n"
+         "  --limit SECONDS   脚本运行超过这个时间时将其结束（默认：不限）\n"
+         "  --verbose         在stderr上输出通道的日志条目\n"
          "\n"
-         "Exit status: 0 every expectation was met; 1 bad options, an unreadable script or\n"
-         "profile; 2 an expectation was not met, the script raised an error (file:line), an\n"
-         "exchange could not be carried out, the port cannot be opened, or Ctrl-C ended it.\n";
+         "退出状态：0 每条期望都满足；1 选项有误、脚本或档案无法读取；2 有期望未满足、脚本出错\n"
+         "（文件:行）、有交互无法完成、串口无法打开，或被Ctrl-C结束。\n";
 }
 
 int Bad(const std::string& message) {
@@ -60,12 +58,12 @@ int ParseRunRequest(const std::vector<std::string>& raw, TRunRequest& request) {
   std::string error;
   if (!opts.Parse(TakeLineSettings(raw, request.Line), {"--port", "--profile", "--limit"}, {"--verbose"}, error))
     return Bad(error);
-  if (opts.Positional().size() != 1) return Bad(opts.Positional().empty() ? "a script is required" : "one script only");
+  if (opts.Positional().size() != 1) return Bad(opts.Positional().empty() ? "缺少脚本" : "只能给出一个脚本");
   request.Script = opts.Positional()[0];
   request.Port = opts.Get("--port");
-  if (request.Port.empty()) return Bad("--port is required");
+  if (request.Port.empty()) return Bad("缺少--port");
   if (opts.Has("--limit") && !ParseLimit(opts.Get("--limit"), request.Options.LimitSec))
-    return Bad("--limit wants seconds (1 to 86400)");
+    return Bad("--limit应为1到86400之间的秒数");
   std::string text;
   if (!TSandbox::ReadFile(request.Script, text, error)) return Bad(error);
   if (!LoadProfile(opts.Get("--profile", BundledSuiteDir() + "/profiles/virtual-meter.lua"), request.Profile, error))
@@ -92,5 +90,5 @@ int RunScript(const std::vector<std::string>& args) {
   return rec.Verdict == vdPass || rec.Verdict == vdSkipped ? reOk : reFailed;
 }
 
-const TCliRegistrar registrar({"run", "run a Lua script of one's own against a meter", Help(), RunScript});
+const TCliRegistrar registrar({"run", "对电表运行自己的Lua脚本", Help(), RunScript});
 }  // namespace

@@ -24,45 +24,39 @@ const char* const kNoReplyNote = "发送完毕，%s无回应帧";
 enum TSendExit : int { seTimeout = 2, seInterrupted = 3 };
 
 std::string Help() {
-  return "Usage: dlt645 send --port PATH [--settings 9600,E,8,1] --frame HEX\n"
-         "       dlt645 send --port PATH [--settings 9600,E,8,1] --cmd NAME [command options]\n"
-         "                   [--count N] [--timeout SEC] [--verbose]\n"
+  return "用法：dlt645 send --port PATH [--settings 9600,E,8,1] --frame HEX\n"
+         "      dlt645 send --port PATH [--settings 9600,E,8,1] --cmd NAME [命令选项]\n"
+         "                  [--count N] [--timeout SEC] [--verbose]\n"
          "\n"
-         "Sends one command through the workbench's channel and sending thread and prints the\n"
-         "bytes written, the reply's fields, the round-trip time and the outcome.\n"
+         "通过工作台的通道和发送线程发送一条命令，输出写出的字节、应答的各字段、往返时间和\n"
+         "结果。\n"
          "\n"
-         "  --port PATH       the serial port (/dev/ttyUSB0, or the path `dlt645 simulate` prints)\n"
-         "  --settings TEXT   line settings baud,parity,data bits,stop bits (default " +
+         "  --port PATH       串口（/dev/ttyUSB0，或`dlt645 simulate`输出的路径）\n"
+         "  --settings TEXT   线路设置：波特率,校验,数据位,停止位（默认" +
          std::string(kDefaultLine) +
-         ");\n"
-         "                    any other value is a Setup.ini (see below)\n"
-         "  --frame HEX       a frame typed as in the main window's frame mode: sent without\n"
-         "                    preamble; the checksum and 16H are added unless HEX already ends\n"
-         "                    with them (a whole frame from its first 68H)\n"
-         "  --count N         send the command N times; a timeout or an invalid reply is counted\n"
-         "                    and the run goes on (a failed write ends it); the counts and round\n"
-         "                    trips follow at the end\n"
-         "  --timeout SEC     wait at most SEC seconds for the reply (default: the command's,\n"
-         "                    10 s for a typed frame)\n"
-         "  --verbose         print the log entries of the exchange on stderr\n"
+         "）；\n"
+         "                    其他取值为Setup.ini（见下文）\n"
+         "  --frame HEX       按主窗口的帧模式输入的帧：不带前导字节发送；补上校验和与16H，\n"
+         "                    除非HEX已以二者结尾（从第一个68H起是一个完整的帧）\n"
+         "  --count N         发送该命令N次；超时或无效应答计数后继续（写失败则结束）；最后\n"
+         "                    输出计数和往返时间\n"
+         "  --timeout SEC     最多等待应答SEC秒（默认：命令自身的超时，输入的帧为10秒）\n"
+         "  --verbose         在stderr上输出这次交互的日志条目\n"
          "\n" +
          CommandOptionsHelp() +
          "\n"
-         "Output: Sent=, then for a reply Reply=, Address=, Ctrl=, Dir=, Normal=, LastFrame=,\n"
-         "FuncCode=, Len=, Data= (and Value=, Identifier=, Name= and Reading= for a read reply,\n"
-         "ErrorText= for an abnormal one), RoundTripMs= (from the write to the reply's last byte,\n"
-         "three decimals) and Result= (success, failure or application timeout as the main window\n"
-         "shows them). A frame that comes during the wait but is not the answer (its control code,\n"
-         "address or identifier does not fit the request: a late reply to an earlier request, a\n"
-         "reply from another meter) is never taken as the reply: it is shown as Stale= with the\n"
-         "frame and the reason, and the wait goes on. With --count also Exchanges=, Replies=,\n"
-         "Timeouts=, InvalidReplies=, SendErrors=, StaleReplies=, OtherAddress= (stale replies\n"
-         "from another address), RoundTripMinMs=, RoundTripMedianMs= and RoundTripMaxMs=.\n"
+         "输出：Sent=，有应答时再有Reply=、Address=、Ctrl=、Dir=、Normal=、LastFrame=、\n"
+         "FuncCode=、Len=、Data=（读数据应答还有Value=、Identifier=、Name=和Reading=，异常\n"
+         "应答还有ErrorText=）、RoundTripMs=（从写出到应答的最后一个字节，三位小数）和\n"
+         "Result=（成功、失败或应用层超时，与主窗口显示的相同）。等待期间到达、但不是本次\n"
+         "应答的帧（其控制码、地址或数据标识与请求不符：对先前请求的迟到应答、另一块电表的\n"
+         "应答）决不当作应答：以Stale=输出该帧和原因，并继续等待。带--count时还有\n"
+         "Exchanges=、Replies=、Timeouts=、InvalidReplies=、SendErrors=、StaleReplies=、\n"
+         "OtherAddress=（其中来自其他地址的）、RoundTripMinMs=、RoundTripMedianMs=和\n"
+         "RoundTripMaxMs=。\n"
          "\n"
-         "Exit status: 0 every exchange had a reply (or none was expected); 1 the port cannot be\n"
-         "opened or is busy, a reply was invalid or writing to the port failed; 2 a reply did not\n"
-         "come in time\n"
-         "(or bad options); 3 interrupted with Ctrl-C.\n";
+         "退出状态：0 每次交互都有应答（或不需要应答）；1 串口无法打开或被占用、应答无效或\n"
+         "写串口失败；2 应答未按时到达（或选项有误）；3 被Ctrl-C中断。\n";
 }
 
 // A typed frame: hex digits with optional blanks. CS and 16H are added as the main window adds
@@ -72,13 +66,13 @@ bool TypedFrame(const std::string& text, std::vector<uint8_t>& bytes, std::strin
   for (char c : text) {
     if (c == ' ' || c == '\t') continue;
     if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      error = "--frame '" + text + "' is not hexadecimal";
+      error = "--frame“" + text + "”不是十六进制数";
       return false;
     }
     digits += c;
   }
   if (digits.size() < 2) {
-    error = "--frame needs at least one byte";
+    error = "--frame至少需要一个字节";
     return false;
   }
   for (size_t i = 0; i + 1 < digits.size(); i += 2) {
@@ -144,25 +138,25 @@ int ParseSendRequest(const std::vector<std::string>& rawArgs, TSendRequest& requ
   TCliArgs opts;
   std::string error;
   if (!opts.Parse(args, valued, flags, error)) return Bad(error);
-  if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
+  if (!opts.Positional().empty()) return Bad("多余的参数“" + opts.Positional()[0] + "”");
   request.Port = opts.Get("--port");
-  if (request.Port.empty()) return Bad("--port is required");
+  if (request.Port.empty()) return Bad("缺少--port");
   int timeout = -1;
   if (opts.Has("--count") && !ParseCount(opts.Get("--count"), 1, 1000000, request.Count)) {
-    return Bad("--count '" + opts.Get("--count") + "' is not a number from 1 to 1000000");
+    return Bad("--count“" + opts.Get("--count") + "”应为1到1000000之间的数字");
   }
   if (opts.Has("--timeout") && !ParseCount(opts.Get("--timeout"), 0, 3600, timeout)) {
-    return Bad("--timeout '" + opts.Get("--timeout") + "' is not a number of seconds from 0 to 3600");
+    return Bad("--timeout“" + opts.Get("--timeout") + "”应为0到3600之间的秒数");
   }
   request.Verbose = opts.Has("--verbose");
   request.Raw = opts.Has("--frame");
   if (request.Raw) {
-    if (opts.Has("--cmd")) return Bad("--frame and --cmd exclude each other");
+    if (opts.Has("--cmd")) return Bad("--frame与--cmd不能同时使用");
     if (!TypedFrame(opts.Get("--frame"), request.Typed, error)) return Bad(error);
     request.Frame.RawFrame = true;
     request.Frame.TimeoutSec = 10;
   } else {
-    if (!opts.Has("--cmd")) return Bad("give --frame HEX or --cmd NAME (see --help)");
+    if (!opts.Has("--cmd")) return Bad("请给出--frame HEX或--cmd NAME（见--help）");
     int result = ComposeFromOptions(opts, request.Frame, request.Preamble, error);
     if (result != ceOk) {
       std::cerr << "dlt645 send: " << error << "\n";
@@ -301,7 +295,7 @@ int RunSend(const std::vector<std::string>& args) {
   return exitCode;
 }
 
-const TCliRegistrar Registrar({"send", "send a command to a meter through the channel and print the reply",
+const TCliRegistrar Registrar({"send", "经通道向电表发送一条命令并输出应答",
                                Help(), &RunSend});
 
 }  // namespace

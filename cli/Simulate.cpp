@@ -24,56 +24,51 @@ namespace {
 constexpr int kDefaultResponseMs = 22;
 
 const char kHelp[] =
-    "Usage: dlt645 simulate [OPTIONS]\n"
+    "用法：dlt645 simulate [选项]\n"
     "\n"
-    "Runs a virtual DL/T 645-2007 meter on a pseudo-terminal until Ctrl+C (SIGINT) or SIGTERM.\n"
-    "It prints the path to open; while it runs, a link to that path is kept in the folder the\n"
-    "workbench's port list searches (meter-ADDRESS), so the parameter dialog offers it.\n"
+    "在伪终端上运行一块虚拟的DL/T 645-2007电表，直到Ctrl+C（SIGINT）或SIGTERM。它输出\n"
+    "要打开的路径；运行期间，在工作台的端口列表搜索的文件夹中保留一个指向该路径的链接\n"
+    "（meter-ADDRESS），参数对话框因而会列出它。\n"
     "\n"
-    "The meter answers reads of every catalogue identifier, writes with the password, the\n"
-    "address, baud-rate, password and clear commands, follow-up reads (load records 06xxxxxx),\n"
-    "broadcasts (999999999999, no reply), the wildcard AAAAAAAAAAAA (13H, 15H), relayed frames\n"
-    "and frames through a collector. Text lines ending in CR get text answers: AT -> OK,\n"
-    "ATI -> identification, AT+ECHO=text -> text, AT+SLOW -> \"Please wait.....\" and later\n"
-    "the result, anything else -> ERROR.\n"
+    "这块电表应答：目录中每个数据标识的读数据，带密码的写数据，通信地址、波特率、密码和\n"
+    "清零命令，后续帧读取（负荷记录06xxxxxx），广播（999999999999，不应答），通配地址\n"
+    "AAAAAAAAAAAA（13H、15H），经中继的帧和经采集器的帧。以CR结尾的文本行得到文本回答：\n"
+    "AT -> OK，ATI -> 标识信息，AT+ECHO=text -> text，AT+SLOW -> \"Please wait.....\"，\n"
+    "稍后给出结果，其他 -> ERROR。\n"
     "\n"
-    "Options:\n"
-    "  --address ADDR    meter address, 12 decimal digits (default 000000000001)\n"
-    "  --password P      password, 8 hex digits, most significant first (default 26404915)\n"
-    "  --collector ADDR  address of the collector in front of the meter (default 000000009999)\n"
-    "  --link PATH       make this link instead of the default one\n"
-    "  --response MS     the meter's response time, from the request's last byte to the\n"
-    "                    reply's first (0..60000, default 22; the standard allows 20 to 500)\n"
-    "  --delay MS        wait MS milliseconds more before each reply (0..60000)\n"
-    "  --preamble N      FE bytes before each reply (0..16, default 4)\n"
-    "  --slow MS         delay of the AT+SLOW result (default 5000)\n"
-    "  --fault F         add a fault, repeatable: noise (random bytes with a stray 68H before\n"
-    "                    the reply), split (the reply in 3 pieces 50 ms apart), badsum (wrong\n"
-    "                    checksum), badend (wrong end byte), silent (no reply), garbage (32 random\n"
-    "                    bytes before the reply), c0 (every reply with control code C0H), late\n"
-    "                    (a meter one behind: each reply is preceded by the reply to the\n"
-    "                    previous request, which so arrives after the next request),\n"
-    "                    anyaddress (answers frames for other addresses), shortdata (energy\n"
-    "                    readings one byte short), acceptbadsum (answers frames with a wrong\n"
-    "                    checksum), noshortened (ignores a shortened address)\n"
-    "  --reply-from ADDR replies carry this address (12 decimal digits) instead of the meter's\n"
-    "  --listen tcp://ADDR:PORT  also serve the meter on this TCP address, as a serial server\n"
-    "                    in raw mode does (one client at a time)\n"
-    "  --connect tcp://HOST:PORT  dial out to HOST:PORT, as a DTU does, and dial again when\n"
-    "                    the connection drops or is refused (after 0.5 s, doubling up to 8 s)\n"
-    "  --power-cut S     the meter starts after a power cut of S seconds (1..86400): it reads\n"
-    "                    one more power-down (03110000) and the cut as its last power-down\n"
-    "                    record (03110001: from S seconds before the start to the start)\n"
-    "  --verbose         print one line per request and per reply\n"
-    "  --set DI=VALUE    the meter reads VALUE for DI, in the reading's own form (repeatable):\n"
+    "选项：\n"
+    "  --address ADDR    电表地址，12位十进制数字（默认000000000001）\n"
+    "  --password P      密码，8位十六进制数字，高位在前（默认26404915）\n"
+    "  --collector ADDR  电表前的采集器地址（默认000000009999）\n"
+    "  --link PATH       用这个链接代替默认的链接\n"
+    "  --response MS     电表的应答时间，从请求的最后一个字节到应答的第一个字节（0到60000，\n"
+    "                    默认22；标准允许20到500）\n"
+    "  --delay MS        每次应答前再等待MS毫秒（0到60000）\n"
+    "  --preamble N      每个应答前的FE字节数（0到16，默认4）\n"
+    "  --slow MS         AT+SLOW结果的延迟（默认5000）\n"
+    "  --fault F         加入一种故障，可重复：noise（应答前的随机字节，夹有一个多余的68H），\n"
+    "                    split（应答分3段，间隔50毫秒），badsum（校验和错误），badend（结束\n"
+    "                    字节错误），silent（不应答），garbage（应答前32个随机字节），c0（每个\n"
+    "                    应答的控制码都是C0H），late（慢一拍的电表：每个应答前先发对上一个\n"
+    "                    请求的应答，它因而在下一个请求之后才到），anyaddress（应答发给其他\n"
+    "                    地址的帧），shortdata（电能读数少一个字节），acceptbadsum（应答校验和\n"
+    "                    错误的帧），noshortened（不理会缩位地址）\n"
+    "  --reply-from ADDR 应答中带这个地址（12位十进制数字），而不是电表自己的地址\n"
+    "  --listen tcp://ADDR:PORT  同时在这个TCP地址上提供电表，如同原始模式的串口服务器\n"
+    "                    （同一时间一个客户端）\n"
+    "  --connect tcp://HOST:PORT  如同DTU拨出到HOST:PORT，连接断开或被拒绝时再次拨号\n"
+    "                    （0.5秒后，间隔加倍，最长8秒）\n"
+    "  --power-cut S     电表在停电S秒（1到86400）之后启动：掉电总次数（03110000）多一次，\n"
+    "                    这次停电作为最近一次掉电记录（03110001：从启动前S秒到启动时）\n"
+    "  --verbose         每个请求和每个应答输出一行\n"
+    "  --set DI=VALUE    电表对DI读出VALUE，按读数自身的写法（可重复）：\n"
     "                    --set 00010000=1234.56  --set 02020100=-1.234  --set 04000102=10:15:00\n"
-    "                    A value set is held as given; the date and the time set the clock,\n"
-    "                    which runs on. Other values move over time: the voltages, currents and\n"
-    "                    powers drift a little, the energy counts up with the power.\n"
-    "  --values FILE     DI=VALUE lines as for --set (# starts a comment line); lines that are\n"
-    "                    not such are reported with their line number and the rest is used\n"
+    "                    设定的值保持不变；设定日期和时间即设定时钟，时钟继续走。其他的值随\n"
+    "                    时间变化：电压、电流和功率略有漂移，电能随功率累加。\n"
+    "  --values FILE     与--set相同的DI=VALUE行（#开头的行为注释）；不是这样的行连同行号\n"
+    "                    报出，其余照常使用\n"
     "\n"
-    "Exit status: 0 after a clean stop; 1 the meter could not start; 2 bad options.\n";
+    "退出状态：0 正常停止；1 电表无法启动；2 选项有误。\n";
 
 bool AllDigits(const std::string& text, size_t length, bool hex) {
   if (text.size() != length) return false;
@@ -98,7 +93,7 @@ bool MakeFolder(const std::string& path, std::string& error) {
     if (pos != path.size() && path[pos] != '/') continue;
     std::string part = path.substr(0, pos);
     if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      error = "cannot create " + part + ": " + std::strerror(errno);
+      error = "无法创建" + part + "：" + std::strerror(errno);
       return false;
     }
   }
@@ -116,24 +111,24 @@ int ReadIdentity(const TCliArgs& parsed, TMeterOptions& options) {
   options.Password = parsed.Get("--password", options.Password);
   options.CollectorAddress = parsed.Get("--collector", options.CollectorAddress);
   if (!AllDigits(options.Address, 12, false) || options.Address == "999999999999")
-    return Fail(ceBadInput, "--address needs 12 decimal digits (not 999999999999)");
-  if (!AllDigits(options.Password, 8, true)) return Fail(ceBadInput, "--password needs 8 hex digits");
-  if (!AllDigits(options.CollectorAddress, 12, false)) return Fail(ceBadInput, "--collector needs 12 decimal digits");
+    return Fail(ceBadInput, "--address应为12位十进制数字（不能是999999999999）");
+  if (!AllDigits(options.Password, 8, true)) return Fail(ceBadInput, "--password应为8位十六进制数字");
+  if (!AllDigits(options.CollectorAddress, 12, false)) return Fail(ceBadInput, "--collector应为12位十进制数字");
   return ceOk;
 }
 
 // The times and counts: response time, delay, preamble, the slow text command, the power cut.
 int ReadTimes(const TCliArgs& parsed, TMeterOptions& options) {
   if (parsed.Has("--response") && !ParseInt(parsed.Get("--response"), 0, 60000, options.ResponseMs))
-    return Fail(ceBadInput, "--response needs milliseconds from 0 to 60000");
+    return Fail(ceBadInput, "--response应为0到60000之间的毫秒数");
   if (parsed.Has("--delay") && !ParseInt(parsed.Get("--delay"), 0, 60000, options.Faults.DelayMs))
-    return Fail(ceBadInput, "--delay needs milliseconds from 0 to 60000");
+    return Fail(ceBadInput, "--delay应为0到60000之间的毫秒数");
   if (parsed.Has("--preamble") && !ParseInt(parsed.Get("--preamble"), 0, 16, options.PreambleCount))
-    return Fail(ceBadInput, "--preamble needs a count from 0 to 16");
+    return Fail(ceBadInput, "--preamble应为0到16之间的个数");
   if (parsed.Has("--slow") && !ParseInt(parsed.Get("--slow"), 0, 600000, options.SlowCommandMs))
-    return Fail(ceBadInput, "--slow needs milliseconds from 0 to 600000");
+    return Fail(ceBadInput, "--slow应为0到600000之间的毫秒数");
   if (parsed.Has("--power-cut") && !ParseInt(parsed.Get("--power-cut"), 1, 86400, options.PowerCutSec))
-    return Fail(ceBadInput, "--power-cut needs seconds from 1 to 86400");
+    return Fail(ceBadInput, "--power-cut应为1到86400之间的秒数");
   return ceOk;
 }
 
@@ -160,12 +155,12 @@ bool AddFault(const std::string& fault, TMeterFaults& f) {
 int ReadFaults(const TCliArgs& parsed, TMeterOptions& options) {
   for (const std::string& fault : parsed.GetAll("--fault"))
     if (!AddFault(fault, options.Faults))
-      return Fail(ceBadInput, "unknown fault '" + fault +
-                                  "' (noise, split, badsum, badend, silent, garbage, c0, late, anyaddress, shortdata,"
-                                  " acceptbadsum, noshortened)");
+      return Fail(ceBadInput, "不认识的故障“" + fault +
+                                  "”（noise、split、badsum、badend、silent、garbage、c0、late、anyaddress、shortdata、"
+                                  "acceptbadsum、noshortened）");
   if (parsed.Has("--reply-from")) {
     options.Faults.ReplyFrom = parsed.Get("--reply-from");
-    if (!AllDigits(options.Faults.ReplyFrom, 12, false)) return Fail(ceBadInput, "--reply-from needs 12 decimal digits");
+    if (!AllDigits(options.Faults.ReplyFrom, 12, false)) return Fail(ceBadInput, "--reply-from应为12位十进制数字");
   }
   return ceOk;
 }
@@ -176,7 +171,7 @@ int ReadValues(const TCliArgs& parsed, TMeterOptions& options) {
   if (parsed.Has("--values")) {
     std::vector<std::string> junk;
     if (!ReadMeterValues(parsed.Get("--values"), options.Values, junk, error)) return Fail(ceBadInput, error);
-    for (const std::string& line : junk) std::fprintf(stderr, "dlt645 simulate: %s (line skipped)\n", line.c_str());
+    for (const std::string& line : junk) std::fprintf(stderr, "dlt645 simulate: %s（该行已跳过）\n", line.c_str());
   }
   for (const std::string& set : parsed.GetAll("--set")) {
     uint32_t di = 0;
@@ -191,7 +186,7 @@ int ReadValues(const TCliArgs& parsed, TMeterOptions& options) {
 int ReadLink(const TCliArgs& parsed, TMeterOptions& options) {
   if (parsed.Has("--link")) {
     options.LinkPath = parsed.Get("--link");
-    if (options.LinkPath.empty()) return Fail(ceBadInput, "--link needs a path");
+    if (options.LinkPath.empty()) return Fail(ceBadInput, "--link缺少路径");
     return ceOk;
   }
   std::string folder = VirtualPortDir(), error;
@@ -206,7 +201,7 @@ int ParseSimulate(const std::vector<std::string>& args, TCliArgs& parsed, TMeter
                            "--fault", "--set", "--values", "--reply-from", "--listen", "--power-cut", "--connect"},
                     {"--verbose"}, error))
     return Fail(ceBadInput, error);
-  if (!parsed.Positional().empty()) return Fail(ceBadInput, "unexpected argument " + parsed.Positional()[0]);
+  if (!parsed.Positional().empty()) return Fail(ceBadInput, "多余的参数“" + parsed.Positional()[0] + "”");
   options.ResponseMs = kDefaultResponseMs;
   for (auto step : {ReadIdentity, ReadTimes, ReadFaults, ReadValues, ReadLink})
     if (int code = step(parsed, options); code != ceOk) return code;
@@ -263,6 +258,6 @@ int RunSimulate(const std::vector<std::string>& args) {
   return ceOk;
 }
 
-const TCliRegistrar kRegistrar({"simulate", "run a virtual meter on a pseudo-terminal", kHelp, RunSimulate});
+const TCliRegistrar kRegistrar({"simulate", "在伪终端上运行虚拟电表", kHelp, RunSimulate});
 
 }  // namespace

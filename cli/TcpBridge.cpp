@@ -29,7 +29,7 @@ int ListenOn(const TPortName& name, std::string& error) {
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
   if (getaddrinfo(name.Host.c_str(), std::to_string(name.Port).c_str(), &hints, &found) != 0 || !found) {
-    error = "cannot resolve " + name.Host;
+    error = "找不到主机“" + name.Host + "”";
     return -1;
   }
   int fd = -1;
@@ -38,7 +38,7 @@ int ListenOn(const TPortName& name, std::string& error) {
     const int one = 1;
     if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (fd >= 0 && (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, 4) != 0)) {
-      error = "cannot listen on " + DescribePortName(name) + ": " + std::strerror(errno);
+      error = "无法在" + DescribePortName(name) + "上监听：" + std::strerror(errno);
       CloseFd(fd);
     }
   }
@@ -169,7 +169,7 @@ bool TTcpBridge::Start(const std::string& listen, const std::string& device, std
   TPortName name;
   if (!ParsePortName(listen, name, error)) return false;
   if (name.Kind != TPortKind::Tcp) {
-    error = "--listen needs tcp://ADDRESS:PORT";
+    error = "--listen应为tcp://ADDRESS:PORT";
     return false;
   }
   TImpl& I = *Impl;
@@ -188,12 +188,12 @@ bool TTcpBridge::StartDialOut(const std::string& connect, const std::string& dev
   TImpl& I = *Impl;
   if (!ParsePortName(connect, I.Peer, error)) return false;
   if (I.Peer.Kind != TPortKind::Tcp) {
-    error = "--connect needs tcp://HOST:PORT";
+    error = "--connect应为tcp://HOST:PORT";
     return false;
   }
   addrinfo* found = nullptr;
   if (getaddrinfo(I.Peer.Host.c_str(), nullptr, nullptr, &found) != 0 || !found) {
-    error = "cannot resolve " + I.Peer.Host;
+    error = "找不到主机“" + I.Peer.Host + "”";
     return false;
   }
   freeaddrinfo(found);

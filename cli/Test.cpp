@@ -20,28 +20,26 @@ const char* const kDefaultLine = "9600,E,8,1";
 enum TTestExit : int { teOk = 0, teBadOption = 1, teFailed = 2 };
 
 std::string Help() {
-  return "Usage: dlt645 test --port PATH [--settings 9600,E,8,1] [--profile FILE] [--suite DIR|FILE]\n"
-         "                   [--case PATTERN] [--junit FILE] [--html FILE] [--verbose]\n"
+  return "用法：dlt645 test --port PATH [--settings 9600,E,8,1] [--profile FILE] [--suite DIR|FILE]\n"
+         "                  [--case PATTERN] [--junit FILE] [--html FILE] [--verbose]\n"
          "\n"
-         "Runs the cases of a DL/T 645-2007 conformance suite against the meter on PATH through the\n"
-         "workbench's channel (the same framing, checks and answer rule as the main window) and\n"
-         "prints one line per case and a summary; on a terminal a progress line below them names\n"
-         "the case that runs ([12/30] frame.checksum).\n"
+         "通过工作台的通道（与主窗口相同的组帧、检查和应答判定规则）对PATH上的电表运行一套\n"
+         "DL/T 645-2007一致性测试用例，每个用例输出一行，最后输出汇总；在终端上，下面的进度行\n"
+         "给出正在运行的用例（[12/30] frame.checksum）。\n"
          "\n"
-         "  --port PATH       the serial port (or the path `dlt645 simulate` prints)\n"
-         "  --settings TEXT   line settings (default " + std::string(kDefaultLine) + ")\n"
-         "  --profile FILE    the meter profile, a Lua table (default: the virtual meter's,\n"
-         "                    profiles/virtual-meter.lua of the bundled suite)\n"
-         "  --suite DIR|FILE  a case script or a folder of them (default: the bundled suite)\n"
-         "  --case PATTERN    run only the cases whose id fits the pattern (frame.*, read.*)\n"
-         "  --junit FILE      write a JUnit XML report\n"
-         "  --html FILE       write the report as one self-contained HTML page (summary, cases,\n"
-         "                    each case's frames with their decoded fields and expectations)\n"
-         "  --verbose         print the channel's log entries on stderr\n"
+         "  --port PATH       串口（或`dlt645 simulate`输出的路径）\n"
+         "  --settings TEXT   线路设置（默认" + std::string(kDefaultLine) + "）\n"
+         "  --profile FILE    电表档案，一个Lua表（默认：虚拟电表的档案，即自带用例集的\n"
+         "                    profiles/virtual-meter.lua）\n"
+         "  --suite DIR|FILE  一个用例脚本或存放用例脚本的文件夹（默认：自带的用例集）\n"
+         "  --case PATTERN    只运行标识符符合该模式的用例（frame.*、read.*）\n"
+         "  --junit FILE      写出JUnit XML报告\n"
+         "  --html FILE       把报告写成一个独立的HTML页面（汇总、各用例、每个用例的帧及其\n"
+         "                    解析出的字段和期望）\n"
+         "  --verbose         在stderr上输出通道的日志条目\n"
          "\n"
-         "Exit status: 0 no case failed or ended in error; 1 bad options, an unreadable profile or\n"
-         "suite, a report path that cannot be written, no case to run; 2 a case failed or ended\n"
-         "in error, or the port cannot be opened.\n";
+         "退出状态：0 没有用例失败或出错；1 选项有误、档案或用例集无法读取、报告路径无法写入、\n"
+         "没有可运行的用例；2 有用例失败或出错，或串口无法打开。\n";
 }
 
 int Bad(const std::string& message) {
@@ -76,9 +74,9 @@ int ParseTestRequest(const std::vector<std::string>& raw, TTestRequest& request)
   if (!opts.Parse(TakeLineSettings(raw, request.Line), {"--port", "--profile", "--suite", "--case", "--junit", "--html"},
                   {"--verbose"}, error))
     return Bad(error);
-  if (!opts.Positional().empty()) return Bad("unexpected argument '" + opts.Positional()[0] + "'");
+  if (!opts.Positional().empty()) return Bad("多余的参数“" + opts.Positional()[0] + "”");
   request.Port = opts.Get("--port");
-  if (request.Port.empty()) return Bad("--port is required");
+  if (request.Port.empty()) return Bad("缺少--port");
   request.ProfilePath = opts.Get("--profile", BundledSuiteDir() + "/profiles/virtual-meter.lua");
   if (!LoadProfile(request.ProfilePath, request.Profile, error)) return Bad(error);
   request.SuitePath = opts.Get("--suite", BundledSuiteDir());
@@ -148,5 +146,5 @@ int RunTest(const std::vector<std::string>& args) {
   return counts.Failed + counts.Errors > 0 ? teFailed : teOk;
 }
 
-const TCliRegistrar registrar({"test", "run a DL/T 645-2007 conformance suite against a meter", Help(), RunTest});
+const TCliRegistrar registrar({"test", "对电表运行DL/T 645-2007一致性测试用例集", Help(), RunTest});
 }  // namespace

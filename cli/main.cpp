@@ -12,13 +12,13 @@ std::map<std::string, TCliCommand>& Registry() {
 }
 
 void PrintUsage(std::ostream& out) {
-  out << "Usage: dlt645 COMMAND [OPTIONS]\n"
-         "DL/T 645-2007 companion of DLT645 Workbench.\n\nCommands:\n";
+  out << "用法：dlt645 命令 [选项]\n"
+         "DLT645 Workbench的DL/T 645-2007命令行工具。\n\n命令：\n";
   for (const auto& [name, command] : Registry()) {
     out << "  " << name << std::string(name.size() < 10 ? 10 - name.size() : 1, ' ')
         << command.Summary << "\n";
   }
-  out << "\nRun 'dlt645 COMMAND --help' for the options of one command.\n";
+  out << "\n运行“dlt645 命令 --help”查看该命令的选项。\n";
 }
 }  // namespace
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   }
   auto it = Registry().find(args[0]);
   if (it == Registry().end()) {
-    std::cerr << "dlt645: unknown command '" << args[0] << "'\n\n";
+    std::cerr << "dlt645: 不认识的命令“" << args[0] << "”\n\n";
     PrintUsage(std::cerr);
     return ceBadInput;
   }

@@ -276,13 +276,13 @@ void ApplyCtrlItem(TCtrlItem& item, TCommandFields& fields, const TIdentifierDlt
 std::string BuildFailureText(TBuildFailure failure) {
   switch (failure) {
     case bfNone: return "";
-    case bfNoCtrlCode: return "no control code is selected";
-    case bfNoIdentifier: return "the command needs a data identifier of exactly 8 hex digits";
-    case bfBadBaudRate: return "the baud rate must be one of 600, 1200, 2400, 4800, 9600, 19200";
-    case bfBadRoute: return "the relay route holds an address that is not 12 hex digits, or more than 7 relays";
-    case bfBadCollector: return "the collector address is not 12 hex digits";
+    case bfNoCtrlCode: return "没有选择控制码";
+    case bfNoIdentifier: return "该命令需要恰好8位十六进制数字的数据标识";
+    case bfBadBaudRate: return "波特率应为600、1200、2400、4800、9600、19200之一";
+    case bfBadRoute: return "中继路由中有不是12位十六进制数字的地址，或中继多于7个";
+    case bfBadCollector: return "采集器地址不是12位十六进制数字";
   }
-  return "no frame can be built";
+  return "无法组帧";
 }
 
 bool BuildFrame(const TCtrlItem& itemIn, const TCommandFields& fields, const TMeterParams& params,

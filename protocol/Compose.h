@@ -60,7 +60,7 @@ enum TBuildFailure : int {
   bfBadRoute,       // a relay address is not 12 hex digits, or more than 7 relays
   bfBadCollector,   // relayed through a collector whose address is not 12 hex digits
 };
-std::string BuildFailureText(TBuildFailure failure);  // one English line for the command line
+std::string BuildFailureText(TBuildFailure failure);  // one line for the command line
 
 // Builds the frame from the item (after ApplyCtrlItem), the fields, the settings and the route
 // table. True and `frame` filled, or false, `frame` untouched and the reason in `failure`.

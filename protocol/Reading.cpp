@@ -732,26 +732,26 @@ bool PutNumber(const TField& f, std::string text, std::vector<uint8_t>& out, std
   };
   const int wholeDigits = 2 * f.Bytes - f.Decimals;
   if ((whole.empty() && fraction.empty()) || !digitsOnly(whole) || !digitsOnly(fraction)) {
-    error = "'" + text + "' is not a number";
+    error = "“" + text + "”不是数字";
     return false;
   }
   if (negative && !f.Signed) {
-    error = f.Notation + " cannot be negative";
+    error = f.Notation + "不能为负数";
     return false;
   }
   if (static_cast<int>(fraction.size()) > f.Decimals) {
-    error = "'" + text + "' has more than " + std::to_string(f.Decimals) + " decimals";
+    error = "“" + text + "”的小数超过" + std::to_string(f.Decimals) + "位";
     return false;
   }
   whole.erase(0, whole.find_first_not_of('0') == std::string::npos ? whole.size() : whole.find_first_not_of('0'));
   if (static_cast<int>(whole.size()) > wholeDigits) {
-    error = "'" + text + "' does not fit " + f.Notation;
+    error = "“" + text + "”超出" + f.Notation + "的范围";
     return false;
   }
   std::string digits = std::string(static_cast<size_t>(wholeDigits) - whole.size(), '0') + whole + fraction +
                        std::string(static_cast<size_t>(f.Decimals) - fraction.size(), '0');
   if (f.Signed && digits[0] > '7') {
-    error = "'" + text + "' does not fit " + f.Notation;
+    error = "“" + text + "”超出" + f.Notation + "的范围";
     return false;
   }
   std::vector<int> parts;
@@ -771,7 +771,7 @@ struct TPut {
     Error = why;
     return false;
   }
-  bool Bad() const { return Fail("'" + Text + "' is not " + F.Notation); }
+  bool Bad() const { return Fail("“" + Text + "”不符合" + F.Notation); }
 };
 
 bool IsDigits(const std::string& s) {
@@ -786,14 +786,14 @@ bool MatchDate(const std::string& text, std::vector<int>& n) {
 
 bool PutDateWeek(const TPut& p) {
   std::vector<int> n;
-  if (!MatchDate(p.Text, n)) return p.Fail("'" + p.Text + "' is not a date 2000-01-01 to 2099-12-31");
+  if (!MatchDate(p.Text, n)) return p.Fail("“" + p.Text + "”不是2000-01-01到2099-12-31之间的日期");
   PutParts({n[0] - 2000, n[1], n[2], WeekDay(n[0], n[1], n[2])}, p.Out);
   return true;
 }
 
 bool PutTime(const TPut& p) {
   std::vector<int> n;
-  if (!Match(p.Text, "##:##:##", n) || n[0] > 23 || n[1] > 59 || n[2] > 59) return p.Fail("'" + p.Text + "' is not a time hh:mm:ss");
+  if (!Match(p.Text, "##:##:##", n) || n[0] > 23 || n[1] > 59 || n[2] > 59) return p.Fail("“" + p.Text + "”不是hh:mm:ss格式的时间");
   PutParts(n, p.Out);
   return true;
 }
@@ -804,7 +804,7 @@ bool PutDateTime(const TPut& p) {
   const bool seconds = p.F.Kind == fkDateTimeSec;
   if (!Match(p.Text, seconds ? "####-##-## ##:##:##" : "####-##-## ##:##", n) || n[0] < 2000 || n[0] > 2099 ||
       !ValidDate(n[0], n[1], n[2]) || n[3] > 23 || n[4] > 59 || (seconds && n[5] > 59))
-    return p.Fail("'" + p.Text + "' is not a date and time YYYY-MM-DD hh:mm" + (seconds ? ":ss" : ""));
+    return p.Fail("“" + p.Text + "”不是YYYY-MM-DD hh:mm" + (seconds ? ":ss" : "") + "格式的日期时间");
   n[0] -= 2000;
   PutParts(n, p.Out);
   return true;
@@ -813,7 +813,7 @@ bool PutDateTime(const TPut& p) {
 bool PutMonthDayTime(const TPut& p) {
   std::vector<int> n;
   if (!Match(p.Text, "##-## ##:##", n) || !ValidDate(2000, n[0], n[1]) || n[2] > 23 || n[3] > 59)
-    return p.Fail("'" + p.Text + "' is not MM-DD hh:mm");
+    return p.Fail("“" + p.Text + "”不是MM-DD hh:mm格式");
   PutParts(n, p.Out);
   return true;
 }
@@ -822,7 +822,7 @@ bool PutDayHour(const TPut& p) {
   std::vector<int> n;
   if (p.Text == kNotSet || p.Text == "not set") n = {99, 99};
   else if ((!Match(p.Text, "##日##时", n) && !Match(p.Text, "day ## ##h", n)) || n[0] < 1 || n[0] > 31 || n[1] > 23)
-    return p.Fail("'" + p.Text + "' is not 'DD日hh时' or '" + kNotSet + "'");
+    return p.Fail("“" + p.Text + "”应为“DD日hh时”或“" + kNotSet + "”");
   PutParts(n, p.Out);
   return true;
 }
@@ -857,9 +857,9 @@ bool PutTableEntry(const TPut& p) {
 }
 
 bool PutAscii(const TPut& p) {
-  if (static_cast<int>(p.Text.size()) > p.F.Bytes) return p.Fail("'" + p.Text + "' is longer than " + std::to_string(p.F.Bytes) + " characters");
+  if (static_cast<int>(p.Text.size()) > p.F.Bytes) return p.Fail("“" + p.Text + "”超过" + std::to_string(p.F.Bytes) + "个字符");
   for (char c : p.Text)
-    if (c < 0x20 || c > 0x7E) return p.Fail("'" + p.Text + "' is not printable ASCII");
+    if (c < 0x20 || c > 0x7E) return p.Fail("“" + p.Text + "”只能含可打印的ASCII字符");
   std::vector<uint8_t> value(p.Text.begin(), p.Text.end());
   value.resize(static_cast<size_t>(p.F.Bytes), 0);
   p.Out.insert(p.Out.end(), value.rbegin(), value.rend());
@@ -876,7 +876,7 @@ bool PutHex(const TPut& p) {
   bool ok = hex.size() == digits && (rest.empty() || (f.Kind == fkWord && rest[0] == 'H'));
   for (char c : hex)
     ok = ok && (f.Kind == fkDigits ? std::isdigit(static_cast<unsigned char>(c)) : std::isxdigit(static_cast<unsigned char>(c)));
-  if (!ok) return p.Fail("'" + p.Text + "' is not " + std::to_string(digits) + (f.Kind == fkDigits ? " digits" : " hex digits"));
+  if (!ok) return p.Fail("“" + p.Text + "”不是" + std::to_string(digits) + (f.Kind == fkDigits ? "位数字" : "位十六进制数字"));
   for (size_t i = digits; i >= 2; i -= 2) {
     uint8_t b = 0;
     TStringUtil::TryHexPair(hex.substr(i - 2, 2), b);
@@ -903,7 +903,7 @@ bool PutField(const TField& f, const std::string& text, std::vector<uint8_t>& ou
     case fkHex:
     case fkDigits: return PutHex(p);
     case fkLoadBlock:
-    case fkFreezeBlock: return p.Fail("load records and freeze blocks are made by the meter and cannot be given");
+    case fkFreezeBlock: return p.Fail("负荷记录和冻结数据块由电表生成，不能设定");
   }
   return p.Bad();
 }
@@ -914,26 +914,26 @@ bool PutRecord(const TReadingFormat& row, const std::vector<TField>& fields, con
                std::vector<uint8_t>& out, std::string& error) {
   const std::vector<std::string> names = SplitNames(row.Fields), values = Split(text, "; ");
   if (values.size() != names.size()) {
-    error = "'" + text + "' does not have the " + std::to_string(names.size()) + " fields of the record";
+    error = "“" + text + "”没有记录的" + std::to_string(names.size()) + "个字段";
     return false;
   }
   size_t k = 0;
   for (size_t group = 0; group < names.size(); ++group) {
     const std::string& value = values[group];
     if (value.rfind(names[group] + " ", 0) != 0) {
-      error = "field '" + value + "' does not start with " + names[group];
+      error = "字段“" + value + "”不是以" + names[group] + "开头";
       return false;
     }
     const std::vector<std::string> parts = Split(value.substr(names[group].size() + 1), ", ");
     for (const std::string& part : parts) {
       if (k == fields.size() || fields[k].Group != static_cast<int>(group)) {
-        error = "field '" + value + "' has more parts than its layout";
+        error = "字段“" + value + "”的部分多于其格式";
         return false;
       }
       if (!PutField(fields[k++], part, out, error)) return false;
     }
     if (k < fields.size() && fields[k].Group == static_cast<int>(group)) {
-      error = "field '" + value + "' has fewer parts than its layout";
+      error = "字段“" + value + "”的部分少于其格式";
       return false;
     }
   }
@@ -1183,7 +1183,7 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
   data.clear();
   const TReadingFormat* row = FindReadingFormat(di);
   if (!row) {
-    error = "no layout known for identifier " + Upper(di);
+    error = "标识" + Upper(di) + "没有已知的数据格式";
     return false;
   }
   const std::vector<TField>& fields = LayoutOf(*row);
@@ -1192,7 +1192,7 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
   std::vector<std::string> entries = ascii ? std::vector<std::string>{text} : Split(text, "; ");
   std::vector<std::string> labels;
   if (!EntryLabels(row->Entries, entries.size(), labels)) {
-    error = "'" + text + "' does not have the entries " + (std::string(row->Entries).empty() ? "of one reading" : row->Entries);
+    error = "“" + text + "”不符合" + (std::string(row->Entries).empty() ? "单个读数" : row->Entries) + "的各项";
     return false;
   }
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -1200,14 +1200,14 @@ bool ParseReading(const std::string& di, const std::string& text, std::vector<ui
     if (!labels[i].empty()) {
       const std::string label = entry.rfind(labels[i] + " ", 0) == 0 ? labels[i] : EnglishLabel(labels[i]);
       if (entry.rfind(label + " ", 0) != 0) {
-        error = "entry '" + entry + "' does not start with " + labels[i];
+        error = "项“" + entry + "”不是以" + labels[i] + "开头";
         return false;
       }
       entry = Trim(entry.substr(label.size() + 1));
     }
     std::vector<std::string> values = ascii ? std::vector<std::string>{entry} : Split(entry, ", ");
     if (values.size() != fields.size()) {
-      error = "'" + entry + "' does not have the " + std::to_string(fields.size()) + " parts of " + Notation(fields);
+      error = "“" + entry + "”没有" + Notation(fields) + "的" + std::to_string(fields.size()) + "个部分";
       return false;
     }
     for (size_t k = 0; k < fields.size(); ++k)

@@ -150,13 +150,13 @@ TEST_F(ComposeCliTest, NoFrameExitsOneWithTheReason) {
     const char* Reason;
   };
   const TCase cases[] = {
-      {{"--cmd", "baud", "--address", "1", "--data", "14400"}, "baud"},
-      {{"--cmd", "baud", "--address", "1"}, "baud"},
-      {{"--cmd", "read", "--address", "1", "--di", "0001000"}, "identifier"},
-      {{"--cmd", "read", "--address", "1"}, "identifier"},
+      {{"--cmd", "baud", "--address", "1", "--data", "14400"}, "无法组帧：波特率应为600、1200、2400、4800、9600、19200之一"},
+      {{"--cmd", "baud", "--address", "1"}, "无法组帧：波特率应为"},
+      {{"--cmd", "read", "--address", "1", "--di", "0001000"}, "该命令需要恰好8位十六进制数字的数据标识"},
+      {{"--cmd", "read", "--address", "1"}, "该命令需要恰好8位十六进制数字的数据标识"},
       {{"--cmd", "read", "--address", "1", "--di", "00010000", "--relay", "2", "--settings",
         WriteSettings("Setup.ini", {"USECOLLECTOR=1"})},
-       "collector"},
+       "采集器地址不是12位十六进制数字"},
   };
   for (const TCase& c : cases) {
     TProcessResult r = Compose(c.Args);

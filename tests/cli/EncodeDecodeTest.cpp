@@ -171,7 +171,7 @@ TEST(DecodeCliTest, ExplainsAMetersAbnormalReply) {
   TProcessResult r = Dlt({"decode", "FEFEFEFE68010000000000" "68D1013701" "16" "0011"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(Lines(r.Out).front(), kInvalid);
-  EXPECT_NE(r.Err.find("checksum"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("dlt645 decode: 校验和为01H，各字节之和为DAH\n"), std::string::npos) << r.Err;
 
   r = Dlt({"decode", "FEFEFEFE 68 01 00 00 00 00 00 68 D1 01 37 DA 16 00 11"});
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -235,10 +235,35 @@ TEST(CliHelpTest, EncodeAndDecodeExplainThemselves) {
   r = Dlt({"decode", "--help"});
   EXPECT_EQ(r.ExitCode, 0);
   EXPECT_NE(r.Out.find("Trailing"), std::string::npos);
-  EXPECT_NE(r.Out.find("1 or 0"), std::string::npos);
+  EXPECT_NE(r.Out.find("布尔值输出为1或0"), std::string::npos);
   r = Dlt({"--help"});
   EXPECT_NE(r.Out.find("encode"), std::string::npos);
   EXPECT_NE(r.Out.find("decode"), std::string::npos);
+}
+
+// Each command tells its usage and refuses an option it does not know in the user's language,
+// with its own exit status for bad options; an unknown command gets the general usage.
+TEST(CliHelpTest, EveryCommandSpeaksChinese) {
+  const struct {
+    const char* Command;
+    int BadOptionExit;
+  } rows[] = {{"catalog", 2}, {"compose", 2}, {"encode", 2}, {"decode", 2}, {"send", 2},
+              {"poll", 1},    {"simulate", 2}, {"test", 1},  {"run", 1}};
+  for (const auto& row : rows) {
+    const std::string name = row.Command;
+    TProcessResult r = Dlt({name, "--help"});
+    EXPECT_EQ(r.ExitCode, 0) << name;
+    EXPECT_EQ(r.Out.rfind("用法：dlt645 " + name + " ", 0), 0u) << r.Out;
+    r = Dlt({name, "--bogus"});
+    EXPECT_EQ(r.ExitCode, row.BadOptionExit) << name << ": " << r.Err;
+    EXPECT_EQ(r.Err, "dlt645 " + name + ": 不认识的选项“--bogus”\n") << name;
+  }
+  TProcessResult r = Dlt({"help"});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_EQ(r.Out.rfind("用法：dlt645 命令 [选项]\n", 0), 0u) << r.Out;
+  r = Dlt({"nosuch"});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_EQ(r.Err.rfind("dlt645: 不认识的命令“nosuch”\n\n用法：dlt645 命令 [选项]\n", 0), 0u) << r.Err;
 }
 
 namespace {

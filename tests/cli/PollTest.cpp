@@ -159,14 +159,14 @@ TEST_F(PollTest, BadInputIsRefusedBeforeTheFirstExchange) {
   const std::string diFile = Csv + ".di";
   std::ofstream(diFile) << "00010000  # energy\n\n0201010\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"--di", "00010000", "--csv", "/nonexistent-dir/x.csv"}, "cannot write /nonexistent-dir/x.csv"},
-      {{"--di-file", diFile}, diFile + ":3: '0201010' is not an identifier"},
-      {{"--di", "00010000", "--interval", "-1"}, "--interval '-1'"},
-      {{"--di", "0001000G"}, "--di '0001000G'"},
-      {{"--di", "00010000", "--duration", "5x"}, "--duration '5x'"},
-      {{"--di", "00010000", "--count", "0"}, "--count '0'"},
-      {{"--address", "1234567890123", "--di", "00010000"}, "--address '1234567890123'"},
-      {{}, "--di or --di-file"},
+      {{"--di", "00010000", "--csv", "/nonexistent-dir/x.csv"}, "无法写入/nonexistent-dir/x.csv："},
+      {{"--di-file", diFile}, diFile + ":3：“0201010”不是8位十六进制数字的数据标识"},
+      {{"--di", "00010000", "--interval", "-1"}, "--interval“-1”应为0到86400之间的秒数"},
+      {{"--di", "0001000G"}, "--di“0001000G”应为8位十六进制数字"},
+      {{"--di", "00010000", "--duration", "5x"}, "--duration“5x”应为90、90s、15m或2h这样的时长"},
+      {{"--di", "00010000", "--count", "0"}, "--count“0”应为不小于1的轮数"},
+      {{"--address", "1234567890123", "--di", "00010000"}, "--address“1234567890123”应为1到12位十六进制数字的地址"},
+      {{}, "请用--di或--di-file给出数据标识"},
   };
   for (const auto& [args, message] : cases) {
     auto r = RunProcess(Poll(args));

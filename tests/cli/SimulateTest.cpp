@@ -171,8 +171,8 @@ TEST_F(SimulateTest, SetAndValuesFileGiveTheReadings) {
   std::fclose(file);
   TBackground sim({DLT645_BIN, "simulate", "--link", Dir + "/m", "--set", "02020100=-1.234", "--values", values}, Dir);
   ASSERT_TRUE(sim.WaitFor("Press Ctrl+C")) << sim.Text;
-  EXPECT_NE(sim.Text.find(values + ":3: 'not a reading' is not DI=VALUE"), std::string::npos) << sim.Text;
-  EXPECT_NE(sim.Text.find(values + ":5: 02020100: '12.3456' has more than 3 decimals"), std::string::npos) << sim.Text;
+  EXPECT_NE(sim.Text.find(values + ":3：“not a reading”不是DI=VALUE（DI为8位十六进制数字）"), std::string::npos) << sim.Text;
+  EXPECT_NE(sim.Text.find(values + ":5：02020100：“12.3456”的小数超过3位（该行已跳过）"), std::string::npos) << sim.Text;
   for (const auto& [di, reading] : {std::pair{"02020100", "Reading=-1.234 A\n"}, {"02010100", "Reading=231.5 V\n"},
                                     {"04000404", "Reading=220V\n"}}) {
     TProcessResult r = RunProcess({DLT645_BIN, "send", "--port", Dir + "/m", "--cmd", "read", "--address", "1", "--di", di});

@@ -78,11 +78,11 @@ TEST_F(RunCommand, BadOptionsAreSaidWithoutSendingAFrame) {
     std::vector<std::string> Args;
     const char* Says;
   } rows[] = {
-      {{"--port", Meter.PortPath()}, "a script is required"},
+      {{"--port", Meter.PortPath()}, "缺少脚本"},
       {{(Dir / "none.lua").string(), "--port", Meter.PortPath()}, "无法读取文件"},
-      {{ok}, "--port is required"},
-      {{ok, "--port", Meter.PortPath(), "--limit", "soon"}, "--limit"},
-      {{ok, ok, "--port", Meter.PortPath()}, "one script only"},
+      {{ok}, "缺少--port"},
+      {{ok, "--port", Meter.PortPath(), "--limit", "soon"}, "--limit应为1到86400之间的秒数"},
+      {{ok, ok, "--port", Meter.PortPath()}, "只能给出一个脚本"},
   };
   for (const TRow& row : rows) {
     const TProcessResult r = Run(row.Args);
