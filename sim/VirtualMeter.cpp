@@ -373,30 +373,30 @@ bool TVirtualMeter::Start(std::string& error) {
   error.clear();
   if (m.Running) return true;
   if (!TMeterData::IsBcdAddress(m.Options.Address)) {
-    error = "meter address must be 12 decimal digits (not 999999999999): " + m.Options.Address;
+    error = "虚拟电表的地址应为12位十进制数字（不能是999999999999）：" + m.Options.Address;
     return false;
   }
   auto fail = [&](const std::string& what) {
-    error = what + ": " + std::strerror(errno);
+    error = what + "：" + std::strerror(errno);
     m.CloseLine();
     return false;
   };
   m.Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (m.Master < 0) return fail("posix_openpt");
+  if (m.Master < 0) return fail("无法打开伪终端");
   char name[256];
   if (::grantpt(m.Master) != 0 || ::unlockpt(m.Master) != 0 || ::ptsname_r(m.Master, name, sizeof name) != 0)
-    return fail("pseudo-terminal set-up");
+    return fail("无法设置伪终端");
   m.SlavePath = name;
   m.Slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (m.Slave < 0) return fail("open " + m.SlavePath);
+  if (m.Slave < 0) return fail("无法打开" + m.SlavePath);
   termios tio{};
-  if (::tcgetattr(m.Slave, &tio) != 0) return fail("tcgetattr");
+  if (::tcgetattr(m.Slave, &tio) != 0) return fail("无法读取伪终端的设置");
   ::cfmakeraw(&tio);
   ::cfsetispeed(&tio, B9600);
   ::cfsetospeed(&tio, B9600);
-  if (::tcsetattr(m.Slave, TCSANOW, &tio) != 0) return fail("tcsetattr");
-  if (::fcntl(m.Master, F_SETFL, ::fcntl(m.Master, F_GETFL) | O_NONBLOCK) != 0) return fail("fcntl");
-  if (m.Wake[0] < 0 && ::pipe2(m.Wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+  if (::tcsetattr(m.Slave, TCSANOW, &tio) != 0) return fail("无法设置伪终端的串口参数");
+  if (::fcntl(m.Master, F_SETFL, ::fcntl(m.Master, F_GETFL) | O_NONBLOCK) != 0) return fail("无法设置伪终端为非阻塞");
+  if (m.Wake[0] < 0 && ::pipe2(m.Wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("无法创建唤醒管道");
   // Drain a wake-up left over from an earlier stop.
   char drain[16];
   while (::read(m.Wake[0], drain, sizeof drain) > 0) {
@@ -407,11 +407,11 @@ bool TVirtualMeter::Start(std::string& error) {
     if (::lstat(m.Options.LinkPath.c_str(), &st) == 0) {
       if (!S_ISLNK(st.st_mode)) {
         errno = EEXIST;
-        return fail("link " + m.Options.LinkPath);
+        return fail("无法创建链接" + m.Options.LinkPath);
       }
       ::unlink(m.Options.LinkPath.c_str());  // a stale link of an earlier run
     }
-    if (::symlink(m.SlavePath.c_str(), m.Options.LinkPath.c_str()) != 0) return fail("link " + m.Options.LinkPath);
+    if (::symlink(m.SlavePath.c_str(), m.Options.LinkPath.c_str()) != 0) return fail("无法创建链接" + m.Options.LinkPath);
     m.LinkMade = true;
   }
   m.Running = true;
