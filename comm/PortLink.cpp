@@ -91,12 +91,14 @@ void TPortLink::StopSupervisor() {
 
 int TPortLink::Close(std::string& error) {
   error.clear();
-  std::shared_ptr<TTransport> t;
+  std::shared_ptr<TTransport> t, opening;
   {
     std::lock_guard<std::mutex> guard(Lock);
     LinkState = TLinkState::Closed;
     t = std::move(Inner);
+    opening = Opening;
   }
+  if (opening) opening->Interrupt();  // a reconnect waiting for an unreachable host ends now
   StopSupervisor();
   return t ? t->Close(error) : 0;
 }
@@ -317,6 +319,14 @@ std::shared_ptr<TTransport> TPortLink::TryOpen(bool& tried) {
   tried = true;
   std::string error;
   std::shared_ptr<TTransport> next = ForName(path, error);
-  if (!next || !next->Open(path, WantSettings, WantMode).Opened()) return nullptr;
-  return next;
+  if (!next) return nullptr;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (LinkState != TLinkState::Lost) return nullptr;  // closed by hand meanwhile
+    Opening = next;
+  }
+  const bool opened = next->Open(path, WantSettings, WantMode).Opened();
+  std::lock_guard<std::mutex> guard(Lock);
+  Opening.reset();
+  return opened ? next : nullptr;
 }

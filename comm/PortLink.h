@@ -79,5 +79,7 @@ class TPortLink : public TTransport {
   uint64_t Interrupts = 0;
   std::chrono::steady_clock::time_point LostAt{};
   std::string LostWhy;  // the transport's message at the loss
+  // The transport the supervisor is opening again, so that a Close by hand can end its connect.
+  std::shared_ptr<TTransport> Opening;
   std::jthread Supervisor;
 };

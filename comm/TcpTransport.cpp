@@ -58,18 +58,20 @@ std::string PeerText(int fd) {
   return std::string(host) + ":" + serv;
 }
 
-// Connects one resolved address within `timeoutMs`; the socket on success, -1 with errno set.
-int ConnectOne(const addrinfo& ai, int timeoutMs) {
+// Connects one resolved address within `timeoutMs`; the socket on success, -1 with errno set
+// (ECANCELED when `wake` became readable: Interrupt() ends a connect in progress too).
+int ConnectOne(const addrinfo& ai, int timeoutMs, int wake) {
   const int fd = socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
   if (fd < 0) return -1;
   if (connect(fd, ai.ai_addr, ai.ai_addrlen) == 0) return fd;
   int err = errno;
   if (err == EINPROGRESS) {
-    pollfd p{fd, POLLOUT, 0};
+    pollfd p[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
     int r;
-    do r = poll(&p, 1, timeoutMs); while (r < 0 && errno == EINTR);
+    do r = poll(p, wake >= 0 ? 2 : 1, timeoutMs); while (r < 0 && errno == EINTR);
     socklen_t len = sizeof err;
     if (r == 0) err = ETIMEDOUT;
+    else if (r > 0 && (p[1].revents & POLLIN)) err = ECANCELED;
     else if (r < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (r > 0 && err == 0) return fd;
   }
@@ -103,11 +105,12 @@ TOpenResult TTcpTransport::Open(const std::string& port, const std::string& sett
     return Refused("无法连接" + shown + "：找不到主机“" + name.Host + "”！");
   int fd = -1, err = 0;
   for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
-    fd = ConnectOne(*ai, ConnectTimeoutMs);
+    fd = ConnectOne(*ai, ConnectTimeoutMs, WakeFd[0]);
     if (fd < 0) err = errno;
   }
   freeaddrinfo(found);
   if (fd < 0) {
+    if (err == ECANCELED) DrainWake();
     if (err == ECONNREFUSED) return Refused("无法连接" + shown + "：连接被拒绝（该端口没有服务在监听）！");
     if (err == ETIMEDOUT)
       return Refused("无法连接" + shown + "：" + std::to_string(ConnectTimeoutMs / 1000) + "秒内没有应答！");

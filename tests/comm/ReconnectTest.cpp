@@ -182,8 +182,9 @@ TEST_F(ReconnectLinkTest, APortClosedByHandIsNotReopened) {
   EXPECT_TRUE(port.Open(Link, "9600,N,8,1", 1).Opened());
 }
 
-// A listening socket on 127.0.0.1 that can be put back on the same port.
-int ListenOn(int port) {
+// A listening socket on 127.0.0.1 that can be put back on the same port. With a backlog of 0 the
+// queue holds one connection not yet accepted; a connect after that one hangs.
+int ListenOn(int port, int backlog = 2) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -191,7 +192,7 @@ int ListenOn(int port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 2) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0) {
     close(fd);
     return -1;
   }
@@ -234,6 +235,36 @@ TEST(ReconnectTcpTest, AServerThatRestartsIsConnectedAgain) {
   EXPECT_TRUE(WaitUntil([&] { return sink.Find(ltNormal, kSource, "连接已恢复：" + name).size() == 1; }));
   EXPECT_EQ(port.Settings(), "9600,E,8,1");
   close(peer);
+  close(server);
+}
+
+// A port closed by hand while its reconnect waits on a host that does not answer (a listener whose
+// queue is full, so the connect hangs for its 3 s) is closed at once: the window's 关闭串口 does
+// not freeze.
+TEST(ReconnectTcpTest, ClosingByHandEndsAReconnectThatHangs) {
+  int server = ListenOn(0);
+  ASSERT_GE(server, 0);
+  const int portNumber = PortOf(server);
+  TPortLink port;
+  ASSERT_TRUE(port.Open("tcp://127.0.0.1:" + std::to_string(portNumber), "9600,E,8,1", 1).Opened());
+  close(accept(server, nullptr, nullptr));
+  close(server);
+  ASSERT_TRUE(WaitUntil([&] { return port.Lost(); }));
+  server = ListenOn(portNumber, 0);
+  ASSERT_GE(server, 0);
+  const int filler = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(portNumber));
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the first attempt, due after 0.5 s, hangs
+  const auto start = std::chrono::steady_clock::now();
+  std::string error;
+  EXPECT_EQ(port.Close(error), 0) << error;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));  // not the 3 s
+  EXPECT_FALSE(port.PortOpen());
+  close(filler);
   close(server);
 }
 
