@@ -150,6 +150,14 @@ struct TTcpBridge::TImpl {
     }
   }
 
+  // Opens the meter's line and the wake-up pipe and starts the thread; false with a message.
+  bool Begin(const std::string& device, std::string& error) {
+    Device = OpenDevice(Port, device, error);
+    if (Device < 0 || pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    Thread = std::thread([this] { Run(); });
+    return true;
+  }
+
   void Accept() {
     int fd = accept4(Listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
@@ -175,13 +183,9 @@ bool TTcpBridge::Start(const std::string& listen, const std::string& device, std
   TImpl& I = *Impl;
   I.Listen = ListenOn(name, error);
   if (I.Listen < 0) return false;
-  I.Device = OpenDevice(I.Port, device, error);
-  if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    Stop();
-    return false;
-  }
-  I.Thread = std::thread([&I] { I.Run(); });
-  return true;
+  if (I.Begin(device, error)) return true;
+  Stop();
+  return false;
 }
 
 bool TTcpBridge::StartDialOut(const std::string& connect, const std::string& device, std::string& error) {
@@ -198,13 +202,9 @@ bool TTcpBridge::StartDialOut(const std::string& connect, const std::string& dev
   }
   freeaddrinfo(found);
   I.DialOut = true;
-  I.Device = OpenDevice(I.Port, device, error);
-  if (I.Device < 0 || pipe2(I.Wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    Stop();
-    return false;
-  }
-  I.Thread = std::thread([&I] { I.Run(); });
-  return true;
+  if (I.Begin(device, error)) return true;
+  Stop();
+  return false;
 }
 
 void TTcpBridge::Stop() {

@@ -32,6 +32,15 @@ struct TSim : TBackground {
   }
 };
 
+// After `upMs` the meter is killed, as a pulled cable; `downMs` later it is started again.
+void RestartAfter(std::unique_ptr<TSim>& sim, const std::vector<std::string>& args, int upMs, int downMs) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(upMs));
+  sim.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(downMs));
+  sim = std::make_unique<TSim>(args);
+  EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+}
+
 std::string Summary(const std::string& text, const std::string& key) {
   const size_t at = text.find("\n" + key + "=");
   if (at == std::string::npos) return "-1";
@@ -69,11 +78,7 @@ class ReconnectCliTest : public ::testing::Test {
                       "--interval", "0.2", "--timeout", "1", "--csv", Csv},
                      60000);
     });
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    sim.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    sim = std::make_unique<TSim>(simArgs);
-    EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+    RestartAfter(sim, simArgs, 1000, 2500);
     poll.join();
     return r;
   }
@@ -127,11 +132,7 @@ TEST_F(ReconnectCliTest, ATestRunGoesOnWhenThePtyVanishesAndComesBack) {
   ASSERT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
   TProcessResult r;
   std::thread run([&] { r = RunProcess({DLT645_BIN, "test", "--port", link, "--case", "read.*"}, 90000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  sim.reset();
-  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-  sim = std::make_unique<TSim>(simArgs);
-  EXPECT_TRUE(sim->WaitFor("Press Ctrl+C")) << sim->Text;
+  RestartAfter(sim, simArgs, 1200, 3000);
   run.join();
   EXPECT_EQ(r.ExitCode, 2) << r.Out << r.Err;
   EXPECT_GE(std::stol(Summary(r.Out, "Lost")), 1L) << r.Out;
