@@ -255,6 +255,8 @@ double TPortLink::SendingMs(int count) const {
 void TPortLink::Supervise(std::stop_token stop) {
   TRetrySchedule schedule;
   std::unique_lock<std::mutex> lock(Lock);
+  // A loss noticed before this thread first looked waits for the backoff like any other.
+  if (LinkState == TLinkState::Lost) schedule.Start(NowMs());
   while (!stop.stop_requested() && LinkState != TLinkState::Closed) {
     if (LinkState == TLinkState::Open) {
       Watch(stop, lock);
